@@ -1,0 +1,282 @@
+#include "device/Form1.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+
+#include "device/DeviceCommand.h"
+#include "device/Module2.h"
+#include "platform/AppInfo.h"
+#include "platform/Colors.h"
+#include "platform/Errors.h"
+#include "platform/Fonts.h"
+#include "platform/IntervalTimer.h"
+#include "platform/MessageBox.h"
+#include "platform/Picture.h"
+#include "platform/PictureBox.h"
+#include "platform/SerialControl.h"
+#include "platform/Twips.h"
+#include "store/Module1.h"
+
+using platform::placeTwips;
+
+namespace {
+
+const char* const kStartupFailure =
+    "PLEASE CONFIGURE YOUR SETTINGS  In addition your serial port must be on com 1";
+const char* const kDisclaimer =
+    "We nor Quennart, can be held resonsible for any damages,faults, or harm the may occur or be "
+    "caused from the use of this software.  Please use with care.";
+const char* const kAbout =
+    "Domivox was made by Quennart in 2026 - thank you! Please visit our web site at "
+    "www.quennart.example";
+
+QGroupBox* makeFrame(QWidget* parent, const char* name, const char* caption) {
+    auto* f = new QGroupBox(QString::fromLatin1(caption), parent);
+    f->setObjectName(QString::fromLatin1(name));
+    platform::setBackColor(f, platform::kColorBlack);
+    platform::setForeColor(f, platform::kColorSilver);
+    return f;
+}
+
+}  // namespace
+
+Form1::Form1() {
+    setObjectName(QStringLiteral("Form1"));
+    setCaption(QStringLiteral("Domivox"));
+    setClientSizeTwips(10350, 6000);
+    buildControls();
+    buildMenu();
+}
+
+void Form1::buildControls() {
+    QWidget* c = client();
+
+    frame1_ = makeFrame(c, "Frame1", "ON CONTROLS");
+    placeTwips(frame1_, 240, 120, 2895, 4095);
+    frame3_ = makeFrame(c, "Frame3", "OFF CONTROLS");
+    placeTwips(frame3_, 3120, 120, 2415, 4095);
+    frame2_ = makeFrame(c, "Frame2", "DEVICE STATUS");
+    placeTwips(frame2_, 240, 4800, 9975, 1095);
+
+    static const char* const kCaptions[10] = {
+        "START TV",     "START SPRINKLER",  "FRONT LIGHTS ON",   "START POOL FILTER",
+        "OPEN GARAGE DOOR", "STOP TV",      "STOP SPINKLER",     "FRONT LIGHTS OFF",
+        "STOP POOL FILTER", "CLOSE GARAGE DOOR"};
+    static const int kTops[5] = {0, 720, 1440, 2160, 2880};
+    for (int n = 1; n <= 10; ++n) {
+        const bool on = n <= 5;
+        // The ON buttons stand on the window in front of their frame; the OFF buttons are
+        // inside theirs.
+        auto* b = new QPushButton(QString::fromLatin1(kCaptions[n - 1]), on ? c : frame3_);
+        b->setObjectName(QStringLiteral("Command%1").arg(n));
+        if (on)
+            placeTwips(b, 720, 480 + kTops[n - 1], 1935, 495);
+        else
+            placeTwips(b, 120, 360 + kTops[n - 6], 2175, 495);
+        b->raise();
+        commands_[n - 1] = b;
+    }
+
+    static const int kLefts[5] = {360, 2280, 4320, 6240, 8160};
+    static const int kWidths[5] = {1695, 1815, 1695, 1695, 1575};
+    for (int n = 1; n <= 5; ++n) {
+        auto* l = new QLabel(QStringLiteral("OFF STATE"), frame2_);
+        l->setObjectName(QStringLiteral("Label%1").arg(n));
+        l->setTextFormat(Qt::PlainText);
+        l->setWordWrap(true);
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        placeTwips(l, kLefts[n - 1], 360, kWidths[n - 1], 495);
+        platform::setBackColor(l, platform::kColorRed);
+        platform::setForeColor(l, platform::kColorBlack);
+        labels_[n - 1] = l;
+    }
+
+    auto* hint = new QLabel(
+        QStringLiteral(
+            "Please Select a picture to be loaded No bigger then 4500 x 4500! PICTURE GOES HERE"),
+        c);
+    hint->setObjectName(QStringLiteral("Label6"));
+    hint->setTextFormat(Qt::PlainText);
+    hint->setWordWrap(true);
+    hint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    hint->setFont(platform::designFont(QStringLiteral("MS Sans Serif"), 12, true));
+    placeTwips(hint, 6240, 960, 3615, 2535);
+    labels_[5] = hint;
+
+    image1_ = new platform::PictureBox(c);
+    image1_->setObjectName(QStringLiteral("Image1"));
+    placeTwips(image1_, 5760, 120, 4500, 4500);
+    image1_->setPicture(QPixmap(QStringLiteral(":/serialcable.bmp")));
+    image1_->raise();  // a loaded picture covers the hint
+
+    text69_ = new QLineEdit(c);
+    text69_->setObjectName(QStringLiteral("Text69"));
+    placeTwips(text69_, 600, 4440, 150, 285);
+    text69_->hide();
+    text20_ = new QLineEdit(c);
+    text20_->setObjectName(QStringLiteral("text20"));
+    placeTwips(text20_, 840, 4440, 150, 195);
+    text20_->hide();
+
+    comm_ = new platform::SerialControl(this);
+    comm_->setObjectName(QStringLiteral("MSComm1"));
+    connect(comm_, &platform::SerialControl::OnComm, this, &Form1::MSComm1_OnComm);
+
+    timer19_ = addTimer(QStringLiteral("Timer19"), 4000, false, [this] { Timer19_Timer(); });
+
+    void (Form1::*const clicks[10])() = {
+        &Form1::Command1_Click, &Form1::Command2_Click, &Form1::Command3_Click,
+        &Form1::Command4_Click, &Form1::Command5_Click, &Form1::Command6_Click,
+        &Form1::Command7_Click, &Form1::Command8_Click, &Form1::Command9_Click,
+        &Form1::Command10_Click};
+    for (int n = 0; n < 10; ++n)
+        connect(commands_[n], &QPushButton::clicked, this, clicks[n]);
+}
+
+void Form1::buildMenu() {
+    struct Item {
+        const char* name;
+        const char* caption;
+        void (Form1::*handler)();
+    };
+    struct Top {
+        const char* name;
+        const char* caption;
+        std::initializer_list<Item> items;
+    };
+    const Top menus[] = {
+        {"file",
+         "File",
+         {{"controlname", "Edit Control Names", &Form1::controlname_Click},
+          {"cap", "Edit Picture/Caption", &Form1::cap_Click},
+          {"tmfunction", "Timer Function", &Form1::tmfunction_Click},
+          {"lock", "Lock Program", &Form1::lock_Click},
+          {"dis", "Disclaimer", &Form1::dis_Click},
+          {"exit", "Exit", &Form1::exit_Click}}},
+        {"int",
+         "Internet",
+         {{"oncon", "Turn Internet Controls On", &Form1::oncon_Click},
+          {"off", "Turn Internet Controls Off", &Form1::off_Click},
+          {"internet", "Setup Internet Control", &Form1::internet_Click}}},
+        {"ab", "About", {{"about", "About", &Form1::about_Click}}},
+        {"help", "Help", {{"helpit", "Help File", &Form1::helpit_Click}}},
+    };
+    for (const Top& top : menus) {
+        QMenu* m = menuBar()->addMenu(QString::fromLatin1(top.caption));
+        m->setObjectName(QString::fromLatin1(top.name));
+        m->menuAction()->setObjectName(QString::fromLatin1(top.name));
+        for (const Item& item : top.items) {
+            QAction* a = m->addAction(QString::fromLatin1(item.caption));
+            a->setObjectName(QString::fromLatin1(item.name));
+            connect(a, &QAction::triggered, this, item.handler);
+        }
+    }
+}
+
+void Form1::Form_Load() {
+    try {
+        for (int n = 1; n <= 5; ++n)
+            Command(n)->setText(Module1::ReadSetting(Setting::ONBUTTON(n)));
+        for (int n = 1; n <= 5; ++n)
+            Command(n + 5)->setText(Module1::ReadSetting(Setting::OFFBUTTON(n)));
+
+        text69_->setText(Module1::ReadSetting(QString::fromLatin1(Setting::picture)));
+        if (text69_->text() == QLatin1String("False"))
+            text69_->setText(platform::App::Path() + QStringLiteral("/serialcable.bmp"));
+
+        image1_->setPicture(platform::LoadPicture(text69_->text()));
+        // The picture area is fixed here only; a picture set later shows at its own size.
+        image1_->resize(image1_->width(), platform::px(4500));
+        image1_->resize(platform::px(4500), image1_->height());
+
+        QString title = Module1::ReadSetting(QString::fromLatin1(Setting::caption));
+        if (title == QLatin1String("False"))
+            title = QStringLiteral("Domivox");
+        setCaption(title);
+
+        Module2::OpenSerialLink(*comm_);
+        timer19_->setEnabled(true);
+    } catch (const platform::RuntimeError&) {
+        platform::MsgBox(QString::fromLatin1(kStartupFailure), platform::vbInformation,
+                         QStringLiteral("SETTINGS"));
+        timer19_->setEnabled(true);
+    }
+}
+
+void Form1::releaseResources() { comm_->setPortOpen(false); }
+
+void Form1::showStatus(int device, const QString& caption, bool on) {
+    QLabel* l = Label(device);
+    l->setText(caption + QStringLiteral(" ") +
+               (on ? QStringLiteral("IS CURRENTLY ON") : QStringLiteral("IS CURRENTLY OFF")));
+    platform::setBackColor(l, on ? platform::kColorGreen : platform::kColorRed);
+}
+
+void Form1::sendFromButton(int button) {
+    const DeviceCommand command = DeviceCommand::forButton(button);
+    try {
+        comm_->Output(QString(QLatin1Char(command.letter())));
+    } catch (const platform::RuntimeError&) {
+        // The status line must keep showing the last command that really went out. Tell the
+        // user once; clicking on while the board is unplugged should not bury them in boxes.
+        if (!writeFailureShown_) {
+            writeFailureShown_ = true;
+            platform::MsgBox(
+                QStringLiteral("The command could not be sent to the controller board on serial "
+                               "port %1 (%2): %3.\n\nCheck that the board is connected, then "
+                               "restart Domivox if the port was not opened at start.")
+                    .arg(comm_->CommPort())
+                    .arg(comm_->devicePath(), comm_->lastFailure()),
+                platform::vbExclamation, QStringLiteral("Serial port"));
+        }
+        return;
+    }
+    writeFailureShown_ = false;
+    // A main-window button names the device by its ON button, whichever way it switches.
+    showStatus(command.device, Command(command.device)->text(), command.on);
+}
+
+void Form1::Command1_Click() { sendFromButton(1); }
+void Form1::Command2_Click() { sendFromButton(2); }
+void Form1::Command3_Click() { sendFromButton(3); }
+void Form1::Command4_Click() { sendFromButton(4); }
+void Form1::Command5_Click() { sendFromButton(5); }
+void Form1::Command6_Click() { sendFromButton(6); }
+void Form1::Command7_Click() { sendFromButton(7); }
+void Form1::Command8_Click() { sendFromButton(8); }
+void Form1::Command9_Click() { sendFromButton(9); }
+void Form1::Command10_Click() { sendFromButton(10); }
+
+void Form1::MSComm1_OnComm() {
+    // Whatever the line reports, the board is told to stop talking; nothing is read.
+    comm_->setDTREnable(false);
+}
+
+void Form1::Timer19_Timer() {
+    Label(6)->hide();
+    timer19_->setEnabled(false);
+}
+
+void Form1::controlname_Click() {}
+void Form1::cap_Click() {}
+void Form1::tmfunction_Click() {}
+void Form1::lock_Click() {}
+void Form1::internet_Click() {}
+void Form1::oncon_Click() {}
+void Form1::off_Click() {}
+void Form1::helpit_Click() {}
+
+void Form1::dis_Click() {
+    platform::MsgBox(QString::fromLatin1(kDisclaimer), platform::vbExclamation,
+                     QStringLiteral("Disclaimer"));
+}
+
+void Form1::exit_Click() { platform::App::End(); }
+
+void Form1::about_Click() {
+    platform::MsgBox(QString::fromLatin1(kAbout), platform::vbExclamation,
+                     QStringLiteral("Thank you"));
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <array>
+
+#include "platform/Window.h"
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace platform {
+class IntervalTimer;
+class PictureBox;
+class SerialControl;
+}  // namespace platform
+
+// The main window: ten device buttons, five status lines, the user's picture, the menu that
+// opens every other window, and the serial link to the controller board.
+class Form1 : public platform::Window {
+    Q_OBJECT
+public:
+    Form1();
+
+    // Controls other windows and the device actions reach.
+    QPushButton* Command(int n) const { return commands_.at(n - 1); }  // 1..10
+    QLabel* Label(int n) const { return labels_.at(n - 1); }           // 1..6
+    platform::PictureBox* Image1() const { return image1_; }
+    QLineEdit* Text69() const { return text69_; }
+    QLineEdit* text20() const { return text20_; }
+    platform::SerialControl& MSComm1() const { return *comm_; }
+    platform::IntervalTimer* Timer19() const { return timer19_; }
+
+    // Shows "<caption> IS CURRENTLY ON" on green or "... OFF" on red in device n's status line.
+    void showStatus(int device, const QString& caption, bool on);
+
+    // The ten device buttons.
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Command4_Click();
+    void Command5_Click();
+    void Command6_Click();
+    void Command7_Click();
+    void Command8_Click();
+    void Command9_Click();
+    void Command10_Click();
+
+    void MSComm1_OnComm();
+    void Timer19_Timer();
+
+    // Menu.
+    void controlname_Click();
+    void cap_Click();
+    void tmfunction_Click();
+    void lock_Click();
+    void dis_Click();
+    void exit_Click();
+    void oncon_Click();
+    void off_Click();
+    void internet_Click();
+    void about_Click();
+    void helpit_Click();
+
+protected:
+    void Form_Load() override;
+    void releaseResources() override;
+
+private:
+    void buildControls();
+    void buildMenu();
+    void sendFromButton(int button);
+
+    std::array<QPushButton*, 10> commands_{};
+    std::array<QLabel*, 6> labels_{};
+    QGroupBox* frame1_ = nullptr;
+    QGroupBox* frame2_ = nullptr;
+    QGroupBox* frame3_ = nullptr;
+    platform::PictureBox* image1_ = nullptr;
+    QLineEdit* text69_ = nullptr;
+    QLineEdit* text20_ = nullptr;
+    platform::SerialControl* comm_ = nullptr;
+    platform::IntervalTimer* timer19_ = nullptr;
+    bool writeFailureShown_ = false;  // one box per run of failed writes, not one per click
+};

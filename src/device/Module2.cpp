@@ -1,0 +1,55 @@
+#include "device/Module2.h"
+
+#include <QPushButton>
+
+#include "device/Form1.h"
+#include "platform/Clock.h"
+#include "platform/EventWait.h"
+#include "platform/SerialControl.h"
+#include "platform/WindowRegistry.h"
+
+namespace Module2 {
+namespace {
+int depth = 0;
+}
+
+void DeviceAction(int device, bool on) {
+    if (!DeviceCommand::valid(device))
+        return;
+    const DeviceCommand command{device, on};
+    Form1* form = platform::WindowRegistry::load<Form1>();
+    if (!form)
+        return;
+    form->MSComm1().Output(QString(QLatin1Char(command.letter())));
+    form->showStatus(device, form->Command(command.button())->text(), on);
+    Pause(0.25);
+}
+
+void Pause(double seconds) {
+    if (!(seconds > 0))
+        return;
+    struct Depth {
+        Depth() { ++depth; }
+        ~Depth() { --depth; }
+    } nested;
+    const double start = platform::monotonicSeconds();
+    for (;;) {
+        const double left = seconds - (platform::monotonicSeconds() - start);
+        if (left <= 0)
+            break;
+        platform::handleEventsFor(left);
+    }
+}
+
+int pauseDepth() { return depth; }
+
+void OpenSerialLink(platform::SerialControl& comm) {
+    comm.setRThreshold(2);
+    comm.setInputLen(7);
+    comm.setSettings(QStringLiteral("2400,N,8,1"));
+    comm.setDTREnable(true);
+    comm.setCommPort(1);
+    comm.setPortOpen(true);
+}
+
+}  // namespace Module2

@@ -1,0 +1,24 @@
+#include <QApplication>
+
+#include "device/Form1.h"
+#include "platform/AppInfo.h"
+#include "platform/Fonts.h"
+#include "platform/WindowRegistry.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(platform::App::Title());
+    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
+                                            .arg(platform::App::Major())
+                                            .arg(platform::App::Minor())
+                                            .arg(platform::App::Revision()));
+    // Windows decide when the program ends: the last visible one closing, or Exit.
+    QApplication::setQuitOnLastWindowClosed(false);
+    platform::WindowRegistry::setEndWhenLastWindowCloses(true);
+    platform::installFonts();
+
+    platform::WindowRegistry::show<Form1>();
+    if (platform::App::HasEnded())
+        return 0;
+    return QApplication::exec();
+}

@@ -1,0 +1,231 @@
+#include "platform/SettingsBackend.h"
+
+#include <cstdio>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QUrl>
+
+namespace platform::SettingsBackend {
+namespace {
+
+// ---- file syntax -------------------------------------------------------------------------
+
+QString quote(const QString& s) {
+    QString out;
+    out.reserve(s.size() + 2);
+    out += QLatin1Char('"');
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const QChar c = s[i];
+        if (c == QLatin1Char('\\')) {
+            out += QLatin1String("\\\\");
+        } else if (c == QLatin1Char('"')) {
+            out += QLatin1String("\\\"");
+        } else if (c.isHighSurrogate() && i + 1 < s.size() && s[i + 1].isLowSurrogate()) {
+            out += c;
+            out += s[++i];
+        } else if (c.unicode() < 0x20 || c.unicode() == 0x7F || c.isSurrogate()) {
+            // Line breaks and lone surrogates cannot stand in a UTF-8 line as they are.
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        } else {
+            out += c;
+        }
+    }
+    out += QLatin1Char('"');
+    return out;
+}
+
+std::optional<QString> unquote(QStringView v) {
+    if (v.size() < 2 || v.front() != QLatin1Char('"') || v.back() != QLatin1Char('"'))
+        return std::nullopt;
+    QString out;
+    out.reserve(v.size());
+    for (qsizetype i = 1; i < v.size() - 1; ++i) {
+        const QChar c = v[i];
+        if (c == QLatin1Char('"'))
+            return std::nullopt;  // an unescaped quote inside: not ours
+        if (c != QLatin1Char('\\')) {
+            out += c;
+            continue;
+        }
+        if (++i >= v.size() - 1)
+            return std::nullopt;
+        const QChar e = v[i];
+        if (e == QLatin1Char('\\') || e == QLatin1Char('"')) {
+            out += e;
+        } else if (e == QLatin1Char('u') && i + 4 <= v.size() - 2) {
+            bool ok = false;
+            const ushort code = v.mid(i + 1, 4).toString().toUShort(&ok, 16);
+            if (!ok)
+                return std::nullopt;
+            out += QChar(code);
+            i += 4;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return out;
+}
+
+bool readIni(QIODevice& device, QSettings::SettingsMap& map) {
+    const QByteArray all = device.readAll();
+    QString prefix;
+    bool inUsableSection = true;
+    for (const QByteArray& rawLine : all.split('\n')) {
+        const QString line = QString::fromUtf8(rawLine).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) ||
+            line.startsWith(QLatin1Char('#')))
+            continue;
+        if (line.startsWith(QLatin1Char('['))) {
+            // A damaged header must not move the keys below it into the section above it.
+            inUsableSection = line.endsWith(QLatin1Char(']'));
+            if (inUsableSection) {
+                prefix = line.mid(1, line.size() - 2).trimmed();
+                prefix.replace(QLatin1Char('\\'), QLatin1Char('/'));
+                if (!prefix.isEmpty())
+                    prefix += QLatin1Char('/');
+            }
+            continue;
+        }
+        if (!inUsableSection)
+            continue;
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            continue;
+        const QString key = line.left(eq).trimmed();
+        if (key.isEmpty() || key.contains(QLatin1Char('/')) || key.contains(QLatin1Char('\\')))
+            continue;
+        const QString value = line.mid(eq + 1).trimmed();
+        if (value.startsWith(QLatin1Char('"'))) {
+            if (const auto text = unquote(value))
+                map.insert(prefix + key, *text);
+        } else {
+            // Not written by us as text: kept as it stands so a later write does not lose it.
+            map.insert(prefix + key, value.toUtf8());
+        }
+    }
+    return true;
+}
+
+bool writeIni(QIODevice& device, const QSettings::SettingsMap& map) {
+    QMap<QString, QStringList> sections;
+    for (auto it = map.cbegin(); it != map.cend(); ++it) {
+        const qsizetype slash = it.key().lastIndexOf(QLatin1Char('/'));
+        QString section = slash < 0 ? QString() : it.key().left(slash);
+        section.replace(QLatin1Char('/'), QLatin1Char('\\'));
+        const QString name = it.key().mid(slash + 1);
+        const QVariant& v = it.value();
+        QString text;
+        if (v.typeId() == QMetaType::QString)
+            text = quote(v.toString());
+        else if (v.typeId() == QMetaType::QByteArray)
+            text = QString::fromUtf8(v.toByteArray());
+        else
+            text = v.toString();
+        sections[section].append(name + QLatin1Char('=') + text);
+    }
+    QByteArray out;
+    for (auto it = sections.cbegin(); it != sections.cend(); ++it) {
+        if (!it.key().isEmpty())
+            out += '[' + it.key().toUtf8() + "]\n";
+        for (const QString& line : it.value())
+            out += line.toUtf8() + '\n';
+        out += '\n';
+    }
+    return device.write(out) == out.size();
+}
+
+QSettings::Format format() {
+    static const QSettings::Format f =
+        QSettings::registerFormat(QStringLiteral("ini"), readIni, writeIni, Qt::CaseSensitive);
+    return f;
+}
+
+QString group(const QString& keyPath) {
+    QString g = keyPath;
+    g.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return g;
+}
+
+// Value names may hold any character; the file and QSettings' key paths may not.
+QString encodeName(const QString& name) {
+    return QString::fromLatin1(QUrl::toPercentEncoding(name));
+}
+
+bool failureReported = false;
+
+}  // namespace
+
+QString filePath() {
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/domivox/registry.ini");
+}
+
+std::optional<QString> read(const QString& keyPath, const QString& name) {
+    const QString path = filePath();
+    if (!QFileInfo::exists(path))
+        return std::nullopt;
+    QSettings s(path, format());
+    const QVariant v = s.value(group(keyPath) + QLatin1Char('/') + encodeName(name));
+    if (v.typeId() != QMetaType::QString)
+        return std::nullopt;
+    return v.toString();
+}
+
+bool keyExists(const QString& keyPath) {
+    const QString path = filePath();
+    if (!QFileInfo::exists(path))
+        return false;
+    QSettings s(path, format());
+    s.beginGroup(group(keyPath));
+    return !s.childKeys().isEmpty() || !s.childGroups().isEmpty();
+}
+
+bool write(const QString& keyPath, const QString& name, const QString& value) {
+    const QString path = filePath();
+    const QFileInfo info(path);
+    bool ok = true;
+    QString why;
+    if (!info.dir().exists()) {
+        ok = QDir().mkpath(info.dir().path()) &&
+             QFile::setPermissions(info.dir().path(), QFileDevice::ReadOwner |
+                                                          QFileDevice::WriteOwner |
+                                                          QFileDevice::ExeOwner);
+        if (!ok)
+            why = QStringLiteral("cannot create the folder");
+    }
+    if (ok && !info.exists()) {
+        // Created private before anything is in it: the file holds the lock's password.
+        // Later saves replace it by a copy that keeps these permission bits.
+        QFile f(path);
+        ok = f.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+                    QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        if (!ok)
+            why = f.errorString();
+    }
+    if (ok) {
+        QSettings s(path, format());
+        s.setValue(group(keyPath) + QLatin1Char('/') + encodeName(name), value);
+        s.sync();
+        ok = s.status() == QSettings::NoError;
+        if (!ok)
+            why = s.status() == QSettings::AccessError ? QStringLiteral("access denied")
+                                                       : QStringLiteral("format error");
+    }
+    if (!ok && !failureReported) {
+        failureReported = true;
+        std::fprintf(stderr, "Domivox: cannot save settings to %s (%s); changes are not kept\n",
+                     qPrintable(path), qPrintable(why));
+    }
+    if (ok)
+        failureReported = false;
+    return ok;
+}
+
+}  // namespace platform::SettingsBackend

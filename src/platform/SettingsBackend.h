@@ -1,0 +1,25 @@
+#pragma once
+
+#include <optional>
+
+#include <QString>
+
+// The per-user store of named text values: an INI file at
+// $XDG_CONFIG_HOME/domivox/registry.ini (~/.config/domivox/registry.ini without the variable),
+// one section per key path. Text values are written quoted; anything else found in the file
+// (a bare number, a list, a byte array another program wrote) is kept but is not a plain string.
+namespace platform::SettingsBackend {
+
+QString filePath();
+
+// The stored text, or nothing when the value is missing or is not a plain string.
+// Reading never creates the file or its directory.
+std::optional<QString> read(const QString& keyPath, const QString& name);
+
+// Creates what is missing and stores the text. Returns false when the file could not be
+// written; the first failure of a run of failures is reported on stderr.
+bool write(const QString& keyPath, const QString& name, const QString& value);
+
+bool keyExists(const QString& keyPath);
+
+}  // namespace platform::SettingsBackend

@@ -1,0 +1,131 @@
+#include "TestSupport.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+
+#include "platform/AppInfo.h"
+#include "platform/WindowRegistry.h"
+
+namespace testsupport {
+
+Pty::Pty() {
+    char name[256] = {};
+    if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
+        qFatal("openpty failed");
+    slavePath_ = QString::fromLocal8Bit(name);
+    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    // Raw on our side too, so the bytes come back exactly as written.
+    termios t{};
+    ::tcgetattr(slave_, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(slave_, TCSANOW, &t);
+}
+
+Pty::~Pty() {
+    closeMaster();
+    closeSlave();
+}
+
+QByteArray Pty::read(int atLeast, int timeoutMs) {
+    QByteArray got;
+    QElapsedTimer t;
+    t.start();
+    while (got.size() < atLeast && t.elapsed() < timeoutMs) {
+        char buf[4096];
+        const ssize_t n = master_ >= 0 ? ::read(master_, buf, sizeof buf) : -1;
+        if (n > 0) {
+            got.append(buf, n);
+            continue;
+        }
+        // The program writes from its event loop, so keep it turning while we wait.
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        ::usleep(1000);
+    }
+    return got;
+}
+
+QByteArray Pty::drain(int quietMs) {
+    QByteArray got;
+    QElapsedTimer quiet;
+    quiet.start();
+    while (quiet.elapsed() < quietMs) {
+        char buf[4096];
+        const ssize_t n = master_ >= 0 ? ::read(master_, buf, sizeof buf) : -1;
+        if (n > 0) {
+            got.append(buf, n);
+            quiet.restart();
+            continue;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        ::usleep(1000);
+    }
+    return got;
+}
+
+void Pty::send(const QByteArray& bytes) {
+    if (master_ >= 0)
+        (void)!::write(master_, bytes.constData(), bytes.size());
+}
+
+termios Pty::lineSettings() const {
+    termios t{};
+    ::tcgetattr(slave_, &t);
+    return t;
+}
+
+void Pty::closeMaster() {
+    if (master_ >= 0)
+        ::close(master_);
+    master_ = -1;
+}
+
+void Pty::closeSlave() {
+    if (slave_ >= 0)
+        ::close(slave_);
+    slave_ = -1;
+}
+
+RecordingMessageBox::RecordingMessageBox() { platform::setMessageBoxPresenter(this); }
+RecordingMessageBox::~RecordingMessageBox() { platform::setMessageBoxPresenter(nullptr); }
+
+void RecordingMessageBox::present(const QString& text, int style, const QString& title) {
+    boxes.append({text, style, title});
+    if (onShow)
+        onShow(boxes.last());
+}
+
+Sandbox::Sandbox() : pty_(std::make_unique<Pty>()) {
+    qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
+    qputenv("DOMIVOX_COM1", pty_->slavePath().toLocal8Bit());
+    platform::App::setPathForTesting(appDir_.path());
+    platform::App::resetEndedForTesting();
+    platform::App::setEndHandlerForTesting([this] { ended_ = true; });
+}
+
+Sandbox::~Sandbox() {
+    platform::WindowRegistry::unloadAll();
+    flushDeletes();
+    platform::App::setEndHandlerForTesting({});
+    platform::App::resetEndedForTesting();
+    platform::App::setPathForTesting(QString());
+    qunsetenv("DOMIVOX_COM1");
+}
+
+QString Sandbox::settingsFile() const { return config_.path() + "/domivox/registry.ini"; }
+
+void Sandbox::removePort() {
+    qputenv("DOMIVOX_COM1", (appDir_.path() + "/no-such-port").toLocal8Bit());
+}
+
+void flushDeletes() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+
+}  // namespace testsupport

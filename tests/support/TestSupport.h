@@ -1,0 +1,90 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include <termios.h>
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+
+#include "platform/MessageBox.h"
+
+namespace testsupport {
+
+// A pseudo-terminal standing in for the controller board's serial port. The test keeps the
+// slave side open too, so it can read the line settings the program applied.
+class Pty {
+public:
+    Pty();
+    ~Pty();
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    QString slavePath() const { return slavePath_; }
+    // Everything the program wrote, waiting up to timeoutMs for at least `atLeast` bytes.
+    QByteArray read(int atLeast = 1, int timeoutMs = 3000);
+    // Bytes that arrive within a short quiet period (for "nothing more was sent").
+    QByteArray drain(int quietMs = 150);
+    // Sends bytes towards the program, as a board answering would.
+    void send(const QByteArray& bytes);
+    termios lineSettings() const;
+    // Pulls the plug: the program's side sees the device go away.
+    void closeMaster();
+    void closeSlave();
+    int masterFd() const { return master_; }
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    QString slavePath_;
+};
+
+// Records every message box and returns at once; onShow runs "while the box is open".
+class RecordingMessageBox : public platform::MessageBoxPresenter {
+public:
+    struct Box {
+        QString text;
+        int style;
+        QString title;
+    };
+    RecordingMessageBox();
+    ~RecordingMessageBox() override;
+    void present(const QString& text, int style, const QString& title) override;
+
+    QList<Box> boxes;
+    std::function<void(const Box&)> onShow;
+};
+
+// Everything a test of the program needs around it: a private settings folder, a serial port
+// on a pseudo-terminal named by DOMIVOX_COM1, the program's own folder, message boxes recorded,
+// and the end of the program observed instead of performed. Windows left loaded are unloaded
+// when it goes.
+class Sandbox {
+public:
+    Sandbox();
+    ~Sandbox();
+
+    QString configDir() const { return config_.path(); }
+    QString appDir() const { return appDir_.path(); }
+    QString settingsFile() const;
+    Pty& pty() { return *pty_; }
+    RecordingMessageBox& boxes() { return boxes_; }
+    bool ended() const { return ended_; }
+    // Points port 1 at a device that does not exist.
+    void removePort();
+
+private:
+    QTemporaryDir config_;
+    QTemporaryDir appDir_;
+    std::unique_ptr<Pty> pty_;
+    RecordingMessageBox boxes_;
+    bool ended_ = false;
+};
+
+// Runs deletions that windows scheduled when they unloaded.
+void flushDeletes();
+
+}  // namespace testsupport
