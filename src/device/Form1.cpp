@@ -22,6 +22,10 @@
 
 using platform::placeTwips;
 
+// The design picture is compiled into the core library; a static library's resources need an
+// explicit hook or the linker drops them.
+static void initAssets() { Q_INIT_RESOURCE(assets); }
+
 namespace {
 
 const char* const kStartupFailure =
@@ -44,6 +48,7 @@ QGroupBox* makeFrame(QWidget* parent, const char* name, const char* caption) {
 }  // namespace
 
 Form1::Form1() {
+    initAssets();
     setObjectName(QStringLiteral("Form1"));
     setCaption(QStringLiteral("Domivox"));
     setClientSizeTwips(10350, 6000);

@@ -187,18 +187,17 @@ void SerialControl::Output(const QString& text) {
         throw RuntimeError(QStringLiteral("Operation valid only when the port is open"));
     }
     const QByteArray bytes = text.toLatin1();
-    port_.clearError();
+    lineError_ = QSerialPort::NoError;
     if (port_.write(bytes) != bytes.size()) {
         lastFailure_ = port_.errorString();
         throw RuntimeError(lastFailure_);
     }
     // Hand the bytes to the device now; whatever the device cannot take yet follows from the
     // event loop. A device that has gone away fails here, before anything else happens.
+    // The error is taken from the signal: an OnComm handler may already have cleared it.
     port_.flush();
-    const QSerialPort::SerialPortError e = port_.error();
-    if (e != QSerialPort::NoError && e != QSerialPort::TimeoutError) {
-        lastFailure_ = port_.errorString();
-        port_.clearError();
+    if (lineError_ != QSerialPort::NoError && lineError_ != QSerialPort::TimeoutError) {
+        lastFailure_ = lineErrorText_;
         throw RuntimeError(lastFailure_);
     }
 }
@@ -212,6 +211,8 @@ void SerialControl::onReadyRead() {
 void SerialControl::onError(QSerialPort::SerialPortError error) {
     if (error == QSerialPort::NoError || ownRequest_)
         return;
+    lineError_ = error;
+    lineErrorText_ = port_.errorString();
     Q_EMIT OnComm();
 }
 

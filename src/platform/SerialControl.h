@@ -77,6 +77,8 @@ private:
     int commPort_ = 1;
     bool ownRequest_ = false;  // errors raised by our own line requests are not line events
     QString lastFailure_;
+    QSerialPort::SerialPortError lineError_ = QSerialPort::NoError;
+    QString lineErrorText_;
 };
 
 }  // namespace platform
