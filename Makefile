@@ -3,14 +3,15 @@
 
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
+PREFIX ?= /usr/local
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 PACKAGES := build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev \
-            libqt6opengl6-dev fonts-liberation
+            libqt6opengl6-dev fonts-liberation desktop-file-utils
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build run test bench clean format
+.PHONY: all deps configure build run test bench install clean format
 
 all: build
 
@@ -39,6 +40,10 @@ test: build
 
 bench: build
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target benches
+
+# DESTDIR is honoured: make install DESTDIR=/tmp/stage
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD_DIR)
