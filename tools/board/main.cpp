@@ -90,8 +90,7 @@ private:
         out << "Domivox board simulator on " << slavePath_ << "\n";
         out << "Start Domivox with:  DOMIVOX_COM1=" << slavePath_ << " domivox\n\n";
         out << "Line: " << line_.text()
-            << (line_.matches() ? "  (2400 baud 8N1: right)"
-                                : "  (expected 2400 baud 8N1 - wrong or not opened yet)")
+            << (line_.matches() ? "  (right)" : "  (expected 2400 baud 8N1)")
             << "\n\n";
         out << "Device  State     Commands  Last command\n";
         for (int n = 1; n <= BoardState::kDevices; ++n) {
