@@ -125,21 +125,27 @@ void SerialControl::applyDtr() {
 void SerialControl::setCommPort(int port) {
     if (port < 1)
         throw RuntimeError(QStringLiteral("Invalid port number %1").arg(port));
-    if (port_.isOpen())
+    if (open_)
         throw RuntimeError(QStringLiteral("Port already open"));
     commPort_ = port;
 }
 
-bool SerialControl::PortOpen() const { return port_.isOpen(); }
+bool SerialControl::PortOpen() const { return open_; }
 
 void SerialControl::setPortOpen(bool open) {
     if (!open) {
+        open_ = false;
         if (port_.isOpen())
             port_.close();
         return;
     }
-    if (port_.isOpen())
+    if (open_)
         throw RuntimeError(QStringLiteral("Port already open"));
+    openDevice(true);
+    open_ = true;
+}
+
+void SerialControl::openDevice(bool reportOnStderr) {
     const QString path = devicePath();
     port_.setPortName(path);
     applyLineSettings();
@@ -148,8 +154,9 @@ void SerialControl::setPortOpen(bool open) {
     ownRequest_ = false;
     if (!opened) {
         lastFailure_ = describeOpenFailure(port_.error());
-        std::fprintf(stderr, "Domivox: cannot open serial port %d (%s): %s\n", commPort_,
-                     qPrintable(path), qPrintable(lastFailure_));
+        if (reportOnStderr)
+            std::fprintf(stderr, "Domivox: cannot open serial port %d (%s): %s\n", commPort_,
+                         qPrintable(path), qPrintable(lastFailure_));
         port_.clearError();
         throw RuntimeError(lastFailure_);
     }
@@ -160,6 +167,13 @@ void SerialControl::setPortOpen(bool open) {
     ownRequest_ = false;
     applyDtr();
     lastFailure_.clear();
+}
+
+void SerialControl::loseDevice() {
+    // The port stays open for the program; only the dead device handle goes. The next write
+    // opens the device again, so a USB adapter plugged back in at the same path just works.
+    if (port_.isOpen())
+        port_.close();
 }
 
 QString SerialControl::describeOpenFailure(QSerialPort::SerialPortError error) const {
@@ -182,14 +196,17 @@ QString SerialControl::describeOpenFailure(QSerialPort::SerialPortError error) c
 }
 
 void SerialControl::Output(const QString& text) {
-    if (!port_.isOpen()) {
+    if (!open_) {
         lastFailure_ = QStringLiteral("the port is not open");
         throw RuntimeError(QStringLiteral("Operation valid only when the port is open"));
     }
+    if (!port_.isOpen())
+        openDevice(false);  // the device went away earlier; it may be back
     const QByteArray bytes = text.toLatin1();
     lineError_ = QSerialPort::NoError;
     if (port_.write(bytes) != bytes.size()) {
         lastFailure_ = port_.errorString();
+        loseDevice();
         throw RuntimeError(lastFailure_);
     }
     // Hand the bytes to the device now; whatever the device cannot take yet follows from the
@@ -198,6 +215,7 @@ void SerialControl::Output(const QString& text) {
     port_.flush();
     if (lineError_ != QSerialPort::NoError && lineError_ != QSerialPort::TimeoutError) {
         lastFailure_ = lineErrorText_;
+        loseDevice();
         throw RuntimeError(lastFailure_);
     }
 }
@@ -213,6 +231,8 @@ void SerialControl::onError(QSerialPort::SerialPortError error) {
         return;
     lineError_ = error;
     lineErrorText_ = port_.errorString();
+    if (error == QSerialPort::ResourceError)
+        loseDevice();
     Q_EMIT OnComm();
 }
 

@@ -35,6 +35,9 @@ public:
     // Throws RuntimeError for a number below 1 or while the port is open.
     void setCommPort(int port);
 
+    // Open for the program from a successful opening until it is closed, even while the device
+    // behind it has gone away (a USB adapter pulled out): writes then fail, and the first write
+    // after the device is back at the same path opens it again and goes out.
     bool PortOpen() const;
     // Opening throws RuntimeError when the device cannot be opened; one line on stderr then
     // tells the user why (missing device, permission, busy).
@@ -59,6 +62,8 @@ Q_SIGNALS:
     void OnComm();
 
 private:
+    void openDevice(bool reportOnStderr);
+    void loseDevice();
     void applyLineSettings();
     void applyDtr();
     void onReadyRead();
@@ -74,6 +79,7 @@ private:
     QSerialPort::DataBits dataBits_ = QSerialPort::Data8;
     QSerialPort::StopBits stopBits_ = QSerialPort::OneStop;
     bool dtrEnable_ = false;
+    bool open_ = false;
     int commPort_ = 1;
     bool ownRequest_ = false;  // errors raised by our own line requests are not line events
     QString lastFailure_;

@@ -1,6 +1,8 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 
+#include <memory>
+
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -165,6 +167,36 @@ private Q_SLOTS:
         pty.closeMaster();
         QVERIFY_THROWS_EXCEPTION(RuntimeError, comm.Output("b"));
         QVERIFY(!comm.lastFailure().isEmpty());
+    }
+
+    void aDeviceThatComesBackAtItsPathIsUsedAgain() {
+        // A USB adapter pulled out and plugged back in: same path, new device behind it.
+        QTemporaryDir dir;
+        const QString link = dir.path() + "/ttyUSB-board";
+        auto first = std::make_unique<Pty>();
+        QVERIFY(QFile::link(first->slavePath(), link));
+        qputenv("DOMIVOX_COM1", link.toLocal8Bit());
+        SerialControl comm;
+        comm.setSettings("2400,N,8,1");
+        comm.setDTREnable(true);
+        comm.setPortOpen(true);
+        comm.Output("a");
+        QCOMPARE(first->read(1), QByteArray("a"));
+
+        first.reset();  // pulled out
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, comm.Output("b"));
+        QVERIFY(comm.PortOpen());
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, comm.Output("c"));  // still gone: fails again
+
+        Pty second;  // plugged back in
+        QVERIFY(QFile::remove(link));
+        QVERIFY(QFile::link(second.slavePath(), link));
+        comm.Output("d");
+        QCOMPARE(second.read(1), QByteArray("d"));
+        QCOMPARE(second.drain(), QByteArray());
+        const termios t = second.lineSettings();
+        QCOMPARE(int(cfgetospeed(&t)), int(B2400));
+        QVERIFY(comm.PortOpen());
     }
 
     void thePortCannotChangeWhileOpen() {
