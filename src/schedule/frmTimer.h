@@ -6,9 +6,8 @@
 #include <QtGlobal>
 
 #include "platform/Window.h"
-#include "platform/WindowRegistry.h"  // everyone who opens this window goes through it
+#include "platform/WindowRegistry.h"  // the window is opened and found through the registry
 
-class QAction;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
