@@ -18,6 +18,7 @@
 #include "platform/PictureBox.h"
 #include "platform/SerialControl.h"
 #include "platform/Twips.h"
+#include "schedule/frmTimer.h"
 #include "store/Module1.h"
 
 using platform::placeTwips;
@@ -267,7 +268,7 @@ void Form1::Timer19_Timer() {
 
 void Form1::controlname_Click() {}
 void Form1::cap_Click() {}
-void Form1::tmfunction_Click() {}
+void Form1::tmfunction_Click() { platform::WindowRegistry::show<frmTimer>(); }
 void Form1::lock_Click() {}
 void Form1::internet_Click() {}
 void Form1::oncon_Click() {}

@@ -1,0 +1,42 @@
+#include "schedule/ApplyDeviceState.h"
+
+#include <optional>
+
+#include <QLineEdit>
+#include <QPointer>
+
+#include "device/DeviceCommand.h"
+#include "device/Module2.h"
+#include "platform/WindowRegistry.h"
+#include "schedule/frmTimer.h"
+
+namespace Module2 {
+namespace {
+
+// The entry's text at this moment, or nothing once the window the pass began with has gone.
+std::optional<QString> entry(const QPointer<frmTimer>& window, int device) {
+    if (!window || window->isUnloaded())
+        return std::nullopt;
+    return window->Text(device)->text();
+}
+
+}  // namespace
+
+void ApplyDeviceState() {
+    const QPointer<frmTimer> window = platform::WindowRegistry::find<frmTimer>();
+    for (int device = 1; device <= DeviceCommand::kDevices; ++device) {
+        const std::optional<QString> first = entry(window, device);
+        if (!first)
+            return;
+        if (*first == QLatin1String("1"))
+            DeviceAction(device, true);
+        // Read again: the ON action's pause may have let the user change the entry.
+        const std::optional<QString> second = entry(window, device);
+        if (!second)
+            return;
+        if (*second == QLatin1String("0"))
+            DeviceAction(device, false);
+    }
+}
+
+}  // namespace Module2
