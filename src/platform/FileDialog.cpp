@@ -18,8 +18,6 @@ public:
         QFileDialog dialog(parent, request.title, request.directory);
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::ExistingFile);
-        // Picture files often come off cameras as "IMG_0001.JPG": "*.jpg" must find them too.
-        dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
         if (!request.nameFilters.isEmpty()) {
             dialog.setNameFilters(request.nameFilters);
             const int index =
