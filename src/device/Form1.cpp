@@ -8,6 +8,9 @@
 
 #include "device/DeviceCommand.h"
 #include "device/Module2.h"
+#include "editors/caption1.h"
+#include "editors/settings.h"
+#include "lock/password.h"
 #include "platform/AppInfo.h"
 #include "platform/Colors.h"
 #include "platform/Errors.h"
@@ -18,6 +21,7 @@
 #include "platform/PictureBox.h"
 #include "platform/SerialControl.h"
 #include "platform/Twips.h"
+#include "platform/WindowRegistry.h"
 #include "schedule/frmTimer.h"
 #include "store/Module1.h"
 
@@ -266,10 +270,10 @@ void Form1::Timer19_Timer() {
     timer19_->setEnabled(false);
 }
 
-void Form1::controlname_Click() {}
-void Form1::cap_Click() {}
+void Form1::controlname_Click() { platform::WindowRegistry::show<settings>(); }
+void Form1::cap_Click() { platform::WindowRegistry::show<caption1>(); }
 void Form1::tmfunction_Click() { platform::WindowRegistry::show<frmTimer>(); }
-void Form1::lock_Click() {}
+void Form1::lock_Click() { platform::WindowRegistry::show<password>(); }
 void Form1::internet_Click() {}
 void Form1::oncon_Click() {}
 void Form1::off_Click() {}

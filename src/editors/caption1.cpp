@@ -1,0 +1,101 @@
+#include "editors/caption1.h"
+
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+
+#include "device/Form1.h"
+#include "platform/Errors.h"
+#include "platform/FileDialog.h"
+#include "platform/MessageBox.h"
+#include "platform/Picture.h"
+#include "platform/PictureBox.h"
+#include "platform/Twips.h"
+#include "platform/WindowRegistry.h"
+#include "store/Module1.h"
+
+using platform::placeTwips;
+using platform::px;
+
+namespace {
+const char* const kPictureFilter =
+    "JPG Files (*.jpg)|*.jpg|GIF Files (*.gif)|*.gif|BMP Files (*.bmp)|*.bmp";
+}
+
+caption1::caption1() {
+    setObjectName(QStringLiteral("caption1"));
+    setCaption(QStringLiteral("Edit Details"));
+    QWidget* c = client();
+
+    frame1_ = new QGroupBox(QStringLiteral("Please Select Picture File"), c);
+    frame1_->setObjectName(QStringLiteral("Frame1"));
+    placeTwips(frame1_, 120, 360, 2895, 1335);
+    command1_ = new QPushButton(QStringLiteral("Select Picture"), frame1_);
+    command1_->setObjectName(QStringLiteral("Command1"));
+    placeTwips(command1_, 240, 360, 2295, 675);
+
+    frame2_ = new QGroupBox(QStringLiteral("Select Program Caption"), c);
+    frame2_->setObjectName(QStringLiteral("Frame2"));
+    placeTwips(frame2_, 3240, 360, 2895, 1335);
+    text2_ = new QLineEdit(QStringLiteral("Example : Larry's Program"), frame2_);
+    text2_->setObjectName(QStringLiteral("Text2"));
+    placeTwips(text2_, 360, 360, 2055, 285);
+    command2_ = new QPushButton(QStringLiteral("Save Caption"), frame2_);
+    command2_->setObjectName(QStringLiteral("Command2"));
+    placeTwips(command2_, 480, 840, 1815, 375);
+
+    // Below both frames, beyond the window's first height: the user enlarges the window to see
+    // the preview, which shows at the picture's own size.
+    image1_ = new platform::PictureBox(c);
+    image1_->setObjectName(QStringLiteral("Image1"));
+    image1_->move(px(1440), px(2280));
+    image1_->resize(0, 0);
+
+    commonDialog1_ = new platform::FileDialog(this);
+    commonDialog1_->setObjectName(QStringLiteral("CommonDialog1"));
+
+    QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
+    file->setObjectName(QStringLiteral("file"));
+    file->menuAction()->setObjectName(QStringLiteral("file"));
+    QAction* close = file->addAction(QStringLiteral("Close"));
+    close->setObjectName(QStringLiteral("close"));
+
+    // Resizable: the client area starts at its design size but is not held there.
+    resize(px(6525), px(1845) + menuBar()->sizeHint().height());
+
+    connect(command1_, &QPushButton::clicked, this, &caption1::Command1_Click);
+    connect(command2_, &QPushButton::clicked, this, &caption1::Command2_Click);
+    connect(close, &QAction::triggered, this, &caption1::close_Click);
+}
+
+void caption1::Command1_Click() {
+    try {
+        commonDialog1_->setFilter(QString::fromLatin1(kPictureFilter));
+        commonDialog1_->setFilterIndex(1);
+        // A cancelled dialog is no choice at all: nothing below may run on a name the user
+        // did not pick.
+        if (!commonDialog1_->ShowOpen())
+            return;
+        const QString chosen = commonDialog1_->FileName();
+        image1_->setPicture(platform::LoadPicture(chosen));
+        Module1::WriteSetting(QString::fromLatin1(Setting::picture), chosen);
+        // Only a main window that exists shows it now; a closed one is not brought back for
+        // it, the next one reads the stored path.
+        if (Form1* main = platform::WindowRegistry::find<Form1>())
+            main->Image1()->setPicture(platform::LoadPicture(chosen));
+    } catch (const platform::RuntimeError&) {
+        platform::MsgBox(QStringLiteral("error"), platform::vbOKOnly);
+    }
+}
+
+void caption1::Command2_Click() {
+    Module1::WriteSetting(QString::fromLatin1(Setting::caption), text2_->text());
+    if (Form1* main = platform::WindowRegistry::find<Form1>())
+        main->setCaption(text2_->text());
+}
+
+void caption1::close_Click() {
+    Unload();
+}

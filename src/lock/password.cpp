@@ -1,0 +1,122 @@
+#include "lock/password.h"
+
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "device/Form1.h"
+#include "platform/IntervalTimer.h"
+#include "platform/MessageBox.h"
+#include "platform/Twips.h"
+#include "platform/WindowRegistry.h"
+#include "store/Module1.h"
+
+using platform::placeTwips;
+
+namespace {
+
+const char* const kIncorrect = " Password Incorrect, please re-enter";
+const char* const kLocked = " The screen is now locked";
+const char* const kWrongOld =
+    " Password Incorrext, please enter old password in box above and new below";
+const char* const kSaved = " Your new password is now saved, please re-enter this screen";
+
+QLineEdit* makePasswordBox(QWidget* parent, const char* name) {
+    auto* box = new QLineEdit(parent);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setEchoMode(QLineEdit::Password);
+    // Every style has its own mask character; the lock shows "*".
+    box->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+    return box;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const char* caption) {
+    auto* b = new QPushButton(QString::fromLatin1(caption), parent);
+    b->setObjectName(QString::fromLatin1(name));
+    return b;
+}
+
+}  // namespace
+
+password::password() {
+    setObjectName(QStringLiteral("password"));
+    setCaption(QStringLiteral("Admin Area"));
+    setClientSizeTwips(4695, 3495);
+    QWidget* c = client();
+
+    frame1_ = new QGroupBox(QStringLiteral("Please Enter your password!"), c);
+    frame1_->setObjectName(QStringLiteral("Frame1"));
+    placeTwips(frame1_, 120, 120, 4455, 1695);
+    text1_ = makePasswordBox(frame1_, "Text1");
+    placeTwips(text1_, 240, 360, 3975, 315);
+    command1_ = makeButton(frame1_, "Command1", "Lock Program");
+    placeTwips(command1_, 240, 840, 1935, 615);
+    command2_ = makeButton(frame1_, "Command2", "Unlock Program");
+    placeTwips(command2_, 2280, 840, 1935, 615);
+
+    frame2_ = new QGroupBox(QStringLiteral("Enter New Password"), c);
+    frame2_->setObjectName(QStringLiteral("Frame2"));
+    placeTwips(frame2_, 120, 1920, 4455, 1455);
+    text3_ = makePasswordBox(frame2_, "Text3");
+    placeTwips(text3_, 240, 360, 3975, 315);
+    command3_ = makeButton(frame2_, "Command3", "New Password");
+    placeTwips(command3_, 240, 840, 1935, 495);
+
+    text2_ = new QLineEdit(QStringLiteral("Text2"), c);
+    text2_->setObjectName(QStringLiteral("Text2"));
+    placeTwips(text2_, 3240, 3000, 1215, 285);
+    text2_->hide();
+
+    timer1_ = addTimer(QStringLiteral("Timer1"), 1, true, [this] { Timer1_Timer(); });
+
+    connect(command1_, &QPushButton::clicked, this, &password::Command1_Click);
+    connect(command2_, &QPushButton::clicked, this, &password::Command2_Click);
+    connect(command3_, &QPushButton::clicked, this, &password::Command3_Click);
+}
+
+void password::Timer1_Timer() {
+    const QString stored = Module1::ReadSetting(QString::fromLatin1(Setting::password));
+    if (text2_->text() != stored)
+        text2_->setText(stored);
+}
+
+bool password::passwordMatches() {
+    // The clock keeps Text2 current, but a press can come before its first tick or after a
+    // stretch in which the event loop was too busy to run it: read once more so the press is
+    // never judged against an older copy of the password than the clock promises.
+    Timer1_Timer();
+    return text1_->text() == text2_->text();
+}
+
+void password::Command1_Click() {
+    if (!passwordMatches()) {
+        platform::MsgBox(QString::fromLatin1(kIncorrect), platform::vbOKOnly);
+        return;
+    }
+    // Only a main window that exists is locked: the lock does not bring back one the user
+    // closed.
+    if (Form1* main = platform::WindowRegistry::find<Form1>())
+        main->setEnabled(false);
+    platform::MsgBox(QString::fromLatin1(kLocked), platform::vbInformation,
+                     QStringLiteral("admin area only"));
+}
+
+void password::Command2_Click() {
+    if (!passwordMatches()) {
+        platform::MsgBox(QString::fromLatin1(kIncorrect), platform::vbOKOnly);
+        return;
+    }
+    if (Form1* main = platform::WindowRegistry::find<Form1>())
+        main->setEnabled(true);
+    Unload();
+}
+
+void password::Command3_Click() {
+    if (!passwordMatches()) {
+        platform::MsgBox(QString::fromLatin1(kWrongOld), platform::vbOKOnly);
+        return;
+    }
+    Module1::WriteSetting(QString::fromLatin1(Setting::password), text3_->text());
+    platform::MsgBox(QString::fromLatin1(kSaved), platform::vbInformation,
+                     QStringLiteral("Thank you"));
+}
