@@ -1,5 +1,9 @@
 #include "platform/SettingsBackend.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include <QDir>
@@ -167,15 +171,78 @@ QString filePath() {
     return base + QStringLiteral("/domivox/registry.ini");
 }
 
-std::optional<QString> read(const QString& keyPath, const QString& name) {
+namespace {
+
+// The parsed file, kept only as long as the file on disk is the very same: every read checks the
+// file's identity, size and change times first, so a value changed by another program is seen
+// at the next read. Saves replace the file, which always changes its identity.
+struct Snapshot {
+    bool valid = false;
+    QString path;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    timespec mtime{};
+    timespec ctime{};
+    QSettings::SettingsMap map;
+
+    bool sameAs(const struct stat& st) const {
+        return valid && st.st_dev == dev && st.st_ino == ino && st.st_size == size &&
+               st.st_mtim.tv_sec == mtime.tv_sec && st.st_mtim.tv_nsec == mtime.tv_nsec &&
+               st.st_ctim.tv_sec == ctime.tv_sec && st.st_ctim.tv_nsec == ctime.tv_nsec;
+    }
+};
+
+Snapshot snapshot;
+
+// The values in the file now; nullptr when there is no readable file.
+const QSettings::SettingsMap* currentValues() {
     const QString path = filePath();
-    if (!QFileInfo::exists(path))
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        snapshot.valid = false;
+        return nullptr;
+    }
+    if (snapshot.path == path && snapshot.sameAs(st))
+        return &snapshot.map;
+
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        snapshot.valid = false;
+        return nullptr;
+    }
+    QFile file;
+    // Identity from the descriptor we read through, so a file replaced meanwhile is noticed at
+    // the next read rather than cached under the wrong name.
+    struct stat opened {};
+    const bool ok = ::fstat(fd, &opened) == 0 && file.open(fd, QIODevice::ReadOnly);
+    snapshot = Snapshot();
+    if (ok) {
+        readIni(file, snapshot.map);
+        snapshot.valid = true;
+        snapshot.path = path;
+        snapshot.dev = opened.st_dev;
+        snapshot.ino = opened.st_ino;
+        snapshot.size = opened.st_size;
+        snapshot.mtime = opened.st_mtim;
+        snapshot.ctime = opened.st_ctim;
+    }
+    file.close();
+    ::close(fd);
+    return ok ? &snapshot.map : nullptr;
+}
+
+}  // namespace
+
+std::optional<QString> read(const QString& keyPath, const QString& name) {
+    const QSettings::SettingsMap* values = currentValues();
+    if (!values)
         return std::nullopt;
-    QSettings s(path, format());
-    const QVariant v = s.value(group(keyPath) + QLatin1Char('/') + encodeName(name));
-    if (v.typeId() != QMetaType::QString)
+    const auto it = values->constFind(group(keyPath) + QLatin1Char('/') + encodeName(name));
+    if (it == values->constEnd() || it->typeId() != QMetaType::QString)
         return std::nullopt;
-    return v.toString();
+    return it->toString();
 }
 
 bool keyExists(const QString& keyPath) {

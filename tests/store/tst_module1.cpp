@@ -140,6 +140,9 @@ private Q_SLOTS:
         QCOMPARE(ReadSetting("password"), QString("one"));
         writeRaw("[Software\\VAZ\\Registry]\npassword=\"second one\"\n");
         QCOMPARE(ReadSetting("password"), QString("second one"));
+        // Rewritten in place to the same size, as an editor might: still seen.
+        writeRaw("[Software\\VAZ\\Registry]\npassword=\"second two\"\n");
+        QCOMPARE(ReadSetting("password"), QString("second two"));
         QFile::remove(file());
         QCOMPARE(ReadSetting("password"), QString());
     }
