@@ -13,6 +13,7 @@
 #include "lock/password.h"
 #include "platform/AppInfo.h"
 #include "platform/Colors.h"
+#include "platform/Controls.h"
 #include "platform/Errors.h"
 #include "platform/Fonts.h"
 #include "platform/IntervalTimer.h"
@@ -29,7 +30,9 @@ using platform::placeTwips;
 
 // The design picture is compiled into the core library; a static library's resources need an
 // explicit hook or the linker drops them.
-static void initAssets() { Q_INIT_RESOURCE(assets); }
+static void initAssets() {
+    Q_INIT_RESOURCE(assets);
+}
 
 namespace {
 
@@ -42,9 +45,10 @@ const char* const kAbout =
     "Domivox was made by Quennart in 2026 - thank you! Please visit our web site at "
     "www.quennart.example";
 
-QGroupBox* makeFrame(QWidget* parent, const char* name, const char* caption) {
-    auto* f = new QGroupBox(QString::fromLatin1(caption), parent);
-    f->setObjectName(QString::fromLatin1(name));
+QGroupBox* makeFrame(QWidget* parent, const char* name, const char* caption, int left, int top,
+                     int width, int height) {
+    QGroupBox* f = platform::addFrame(parent, QString::fromLatin1(name),
+                                      QString::fromLatin1(caption), left, top, width, height);
     platform::setBackColor(f, platform::kColorBlack);
     platform::setForeColor(f, platform::kColorSilver);
     return f;
@@ -62,30 +66,28 @@ Form1::Form1() {
 }
 
 void Form1::buildControls() {
+    using platform::addButton;
+    using platform::addLabel;
+    using platform::addTextBox;
     QWidget* c = client();
 
-    frame1_ = makeFrame(c, "Frame1", "ON CONTROLS");
-    placeTwips(frame1_, 240, 120, 2895, 4095);
-    frame3_ = makeFrame(c, "Frame3", "OFF CONTROLS");
-    placeTwips(frame3_, 3120, 120, 2415, 4095);
-    frame2_ = makeFrame(c, "Frame2", "DEVICE STATUS");
-    placeTwips(frame2_, 240, 4800, 9975, 1095);
+    frame1_ = makeFrame(c, "Frame1", "ON CONTROLS", 240, 120, 2895, 4095);
+    frame3_ = makeFrame(c, "Frame3", "OFF CONTROLS", 3120, 120, 2415, 4095);
+    frame2_ = makeFrame(c, "Frame2", "DEVICE STATUS", 240, 4800, 9975, 1095);
 
     static const char* const kCaptions[10] = {
-        "START TV",     "START SPRINKLER",  "FRONT LIGHTS ON",   "START POOL FILTER",
-        "OPEN GARAGE DOOR", "STOP TV",      "STOP SPINKLER",     "FRONT LIGHTS OFF",
+        "START TV",         "START SPRINKLER",  "FRONT LIGHTS ON", "START POOL FILTER",
+        "OPEN GARAGE DOOR", "STOP TV",          "STOP SPINKLER",   "FRONT LIGHTS OFF",
         "STOP POOL FILTER", "CLOSE GARAGE DOOR"};
     static const int kTops[5] = {0, 720, 1440, 2160, 2880};
     for (int n = 1; n <= 10; ++n) {
-        const bool on = n <= 5;
+        const QString name = QStringLiteral("Command%1").arg(n);
+        const QString caption = QString::fromLatin1(kCaptions[n - 1]);
         // The ON buttons stand on the window in front of their frame; the OFF buttons are
         // inside theirs.
-        auto* b = new QPushButton(QString::fromLatin1(kCaptions[n - 1]), on ? c : frame3_);
-        b->setObjectName(QStringLiteral("Command%1").arg(n));
-        if (on)
-            placeTwips(b, 720, 480 + kTops[n - 1], 1935, 495);
-        else
-            placeTwips(b, 120, 360 + kTops[n - 6], 2175, 495);
+        QPushButton* b =
+            n <= 5 ? addButton(c, name, caption, 720, 480 + kTops[n - 1], 1935, 495)
+                   : addButton(frame3_, name, caption, 120, 360 + kTops[n - 6], 2175, 495);
         b->raise();
         commands_[n - 1] = b;
     }
@@ -93,27 +95,19 @@ void Form1::buildControls() {
     static const int kLefts[5] = {360, 2280, 4320, 6240, 8160};
     static const int kWidths[5] = {1695, 1815, 1695, 1695, 1575};
     for (int n = 1; n <= 5; ++n) {
-        auto* l = new QLabel(QStringLiteral("OFF STATE"), frame2_);
-        l->setObjectName(QStringLiteral("Label%1").arg(n));
-        l->setTextFormat(Qt::PlainText);
-        l->setWordWrap(true);
-        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        placeTwips(l, kLefts[n - 1], 360, kWidths[n - 1], 495);
+        QLabel* l = addLabel(frame2_, QStringLiteral("Label%1").arg(n), QStringLiteral("OFF STATE"),
+                             kLefts[n - 1], 360, kWidths[n - 1], 495);
         platform::setBackColor(l, platform::kColorRed);
         platform::setForeColor(l, platform::kColorBlack);
         labels_[n - 1] = l;
     }
 
-    auto* hint = new QLabel(
+    QLabel* hint = addLabel(
+        c, QStringLiteral("Label6"),
         QStringLiteral(
             "Please Select a picture to be loaded No bigger then 4500 x 4500! PICTURE GOES HERE"),
-        c);
-    hint->setObjectName(QStringLiteral("Label6"));
-    hint->setTextFormat(Qt::PlainText);
-    hint->setWordWrap(true);
-    hint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        6240, 960, 3615, 2535);
     hint->setFont(platform::designFont(QStringLiteral("MS Sans Serif"), 12, true));
-    placeTwips(hint, 6240, 960, 3615, 2535);
     labels_[5] = hint;
 
     image1_ = new platform::PictureBox(c);
@@ -122,13 +116,9 @@ void Form1::buildControls() {
     image1_->setPicture(QPixmap(QStringLiteral(":/serialcable.bmp")));
     image1_->raise();  // a loaded picture covers the hint
 
-    text69_ = new QLineEdit(c);
-    text69_->setObjectName(QStringLiteral("Text69"));
-    placeTwips(text69_, 600, 4440, 150, 285);
+    text69_ = addTextBox(c, QStringLiteral("Text69"), QString(), 600, 4440, 150, 285);
     text69_->hide();
-    text20_ = new QLineEdit(c);
-    text20_->setObjectName(QStringLiteral("text20"));
-    placeTwips(text20_, 840, 4440, 150, 195);
+    text20_ = addTextBox(c, QStringLiteral("text20"), QString(), 840, 4440, 150, 195);
     text20_->hide();
 
     comm_ = new platform::SerialControl(this);
@@ -137,11 +127,11 @@ void Form1::buildControls() {
 
     timer19_ = addTimer(QStringLiteral("Timer19"), 4000, false, [this] { Timer19_Timer(); });
 
-    void (Form1::*const clicks[10])() = {
-        &Form1::Command1_Click, &Form1::Command2_Click, &Form1::Command3_Click,
-        &Form1::Command4_Click, &Form1::Command5_Click, &Form1::Command6_Click,
-        &Form1::Command7_Click, &Form1::Command8_Click, &Form1::Command9_Click,
-        &Form1::Command10_Click};
+    void (Form1::*const clicks[10])() = {&Form1::Command1_Click, &Form1::Command2_Click,
+                                         &Form1::Command3_Click, &Form1::Command4_Click,
+                                         &Form1::Command5_Click, &Form1::Command6_Click,
+                                         &Form1::Command7_Click, &Form1::Command8_Click,
+                                         &Form1::Command9_Click, &Form1::Command10_Click};
     for (int n = 0; n < 10; ++n)
         connect(commands_[n], &QPushButton::clicked, this, clicks[n]);
 }
@@ -175,14 +165,10 @@ void Form1::buildMenu() {
         {"help", "Help", {{"helpit", "Help File", &Form1::helpit_Click}}},
     };
     for (const Top& top : menus) {
-        QMenu* m = menuBar()->addMenu(QString::fromLatin1(top.caption));
-        m->setObjectName(QString::fromLatin1(top.name));
-        m->menuAction()->setObjectName(QString::fromLatin1(top.name));
-        for (const Item& item : top.items) {
-            QAction* a = m->addAction(QString::fromLatin1(item.caption));
-            a->setObjectName(QString::fromLatin1(item.name));
-            connect(a, &QAction::triggered, this, item.handler);
-        }
+        QMenu* m = addMenu(QString::fromLatin1(top.name), QString::fromLatin1(top.caption));
+        for (const Item& item : top.items)
+            addMenuItem(m, QString::fromLatin1(item.name), QString::fromLatin1(item.caption),
+                        [this, handler = item.handler] { (this->*handler)(); });
     }
 }
 
@@ -216,7 +202,9 @@ void Form1::Form_Load() {
     }
 }
 
-void Form1::releaseResources() { comm_->setPortOpen(false); }
+void Form1::releaseResources() {
+    comm_->setPortOpen(false);
+}
 
 void Form1::showStatus(int device, const QString& caption, bool on) {
     QLabel* l = Label(device);
@@ -249,16 +237,36 @@ void Form1::sendFromButton(int button) {
     showStatus(command.device, Command(command.device)->text(), command.on);
 }
 
-void Form1::Command1_Click() { sendFromButton(1); }
-void Form1::Command2_Click() { sendFromButton(2); }
-void Form1::Command3_Click() { sendFromButton(3); }
-void Form1::Command4_Click() { sendFromButton(4); }
-void Form1::Command5_Click() { sendFromButton(5); }
-void Form1::Command6_Click() { sendFromButton(6); }
-void Form1::Command7_Click() { sendFromButton(7); }
-void Form1::Command8_Click() { sendFromButton(8); }
-void Form1::Command9_Click() { sendFromButton(9); }
-void Form1::Command10_Click() { sendFromButton(10); }
+void Form1::Command1_Click() {
+    sendFromButton(1);
+}
+void Form1::Command2_Click() {
+    sendFromButton(2);
+}
+void Form1::Command3_Click() {
+    sendFromButton(3);
+}
+void Form1::Command4_Click() {
+    sendFromButton(4);
+}
+void Form1::Command5_Click() {
+    sendFromButton(5);
+}
+void Form1::Command6_Click() {
+    sendFromButton(6);
+}
+void Form1::Command7_Click() {
+    sendFromButton(7);
+}
+void Form1::Command8_Click() {
+    sendFromButton(8);
+}
+void Form1::Command9_Click() {
+    sendFromButton(9);
+}
+void Form1::Command10_Click() {
+    sendFromButton(10);
+}
 
 void Form1::MSComm1_OnComm() {
     // Whatever the line reports, the board is told to stop talking; nothing is read.
@@ -270,10 +278,18 @@ void Form1::Timer19_Timer() {
     timer19_->setEnabled(false);
 }
 
-void Form1::controlname_Click() { platform::WindowRegistry::show<settings>(); }
-void Form1::cap_Click() { platform::WindowRegistry::show<caption1>(); }
-void Form1::tmfunction_Click() { platform::WindowRegistry::show<frmTimer>(); }
-void Form1::lock_Click() { platform::WindowRegistry::show<password>(); }
+void Form1::controlname_Click() {
+    platform::WindowRegistry::show<settings>();
+}
+void Form1::cap_Click() {
+    platform::WindowRegistry::show<caption1>();
+}
+void Form1::tmfunction_Click() {
+    platform::WindowRegistry::show<frmTimer>();
+}
+void Form1::lock_Click() {
+    platform::WindowRegistry::show<password>();
+}
 void Form1::internet_Click() {}
 void Form1::oncon_Click() {}
 void Form1::off_Click() {}
@@ -284,7 +300,9 @@ void Form1::dis_Click() {
                      QStringLiteral("Disclaimer"));
 }
 
-void Form1::exit_Click() { platform::App::End(); }
+void Form1::exit_Click() {
+    platform::App::End();
+}
 
 void Form1::about_Click() {
     platform::MsgBox(QString::fromLatin1(kAbout), platform::vbExclamation,

@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "device/Form1.h"
+#include "platform/Controls.h"
 #include "platform/Errors.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
@@ -29,22 +30,12 @@ caption1::caption1() {
     setCaption(QStringLiteral("Edit Details"));
     QWidget* c = client();
 
-    frame1_ = new QGroupBox(QStringLiteral("Please Select Picture File"), c);
-    frame1_->setObjectName(QStringLiteral("Frame1"));
-    placeTwips(frame1_, 120, 360, 2895, 1335);
-    command1_ = new QPushButton(QStringLiteral("Select Picture"), frame1_);
-    command1_->setObjectName(QStringLiteral("Command1"));
-    placeTwips(command1_, 240, 360, 2295, 675);
-
-    frame2_ = new QGroupBox(QStringLiteral("Select Program Caption"), c);
-    frame2_->setObjectName(QStringLiteral("Frame2"));
-    placeTwips(frame2_, 3240, 360, 2895, 1335);
-    text2_ = new QLineEdit(QStringLiteral("Example : Larry's Program"), frame2_);
-    text2_->setObjectName(QStringLiteral("Text2"));
-    placeTwips(text2_, 360, 360, 2055, 285);
-    command2_ = new QPushButton(QStringLiteral("Save Caption"), frame2_);
-    command2_->setObjectName(QStringLiteral("Command2"));
-    placeTwips(command2_, 480, 840, 1815, 375);
+    frame1_ = platform::addFrame(c, "Frame1", "Please Select Picture File", 120, 360, 2895, 1335);
+    command1_ = platform::addButton(frame1_, "Command1", "Select Picture", 240, 360, 2295, 675);
+    frame2_ = platform::addFrame(c, "Frame2", "Select Program Caption", 3240, 360, 2895, 1335);
+    text2_ =
+        platform::addTextBox(frame2_, "Text2", "Example : Larry's Program", 360, 360, 2055, 285);
+    command2_ = platform::addButton(frame2_, "Command2", "Save Caption", 480, 840, 1815, 375);
 
     // Below both frames, beyond the window's first height: the user enlarges the window to see
     // the preview, which shows at the picture's own size.
@@ -56,18 +47,14 @@ caption1::caption1() {
     commonDialog1_ = new platform::FileDialog(this);
     commonDialog1_->setObjectName(QStringLiteral("CommonDialog1"));
 
-    QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
-    file->setObjectName(QStringLiteral("file"));
-    file->menuAction()->setObjectName(QStringLiteral("file"));
-    QAction* close = file->addAction(QStringLiteral("Close"));
-    close->setObjectName(QStringLiteral("close"));
+    QMenu* file = addMenu("file", "File");
+    addMenuItem(file, "close", "Close", [this] { close_Click(); });
 
     // Resizable: the client area starts at its design size but is not held there.
     resize(px(6525), px(1845) + menuBar()->sizeHint().height());
 
     connect(command1_, &QPushButton::clicked, this, &caption1::Command1_Click);
     connect(command2_, &QPushButton::clicked, this, &caption1::Command2_Click);
-    connect(close, &QAction::triggered, this, &caption1::close_Click);
 }
 
 void caption1::Command1_Click() {

@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "device/Form1.h"
+#include "platform/Controls.h"
 #include "platform/Twips.h"
 #include "platform/WindowRegistry.h"
 #include "store/Module1.h"
@@ -19,44 +20,31 @@ settings::settings() {
     setClientSizeTwips(5400, 4425);
     QWidget* c = client();
 
-    frame1_ = new QGroupBox(QStringLiteral("ON CONTROL NAMES"), c);
-    frame1_->setObjectName(QStringLiteral("Frame1"));
-    placeTwips(frame1_, 240, 240, 2295, 3975);
-    frame2_ = new QGroupBox(QStringLiteral("OFF CONTROL NAMES"), c);
-    frame2_->setObjectName(QStringLiteral("Frame2"));
-    placeTwips(frame2_, 2760, 240, 2415, 3975);
+    frame1_ = platform::addFrame(c, "Frame1", "ON CONTROL NAMES", 240, 240, 2295, 3975);
+    frame2_ = platform::addFrame(c, "Frame2", "OFF CONTROL NAMES", 2760, 240, 2415, 3975);
 
     for (int n = 1; n <= 10; ++n) {
-        const bool on = n <= 5;
+        const QString name = QStringLiteral("Text%1").arg(n);
         // The ON boxes stand on the window in front of their frame; the OFF boxes are inside
         // theirs.
-        auto* t = new QLineEdit(on ? c : frame2_);
-        t->setObjectName(QStringLiteral("Text%1").arg(n));
-        if (on)
-            placeTwips(t, 360, 600 + 600 * (n - 1), 1815, 375);
-        else
-            placeTwips(t, 120, 360 + 600 * (n - 6), 2055, 375);
+        QLineEdit* t =
+            n <= 5 ? platform::addTextBox(c, name, QString(), 360, 600 + 600 * (n - 1), 1815, 375)
+                   : platform::addTextBox(frame2_, name, QString(), 120, 360 + 600 * (n - 6), 2055,
+                                          375);
         t->raise();
         texts_[n - 1] = t;
     }
 
-    command1_ = new QPushButton(QStringLiteral("UPDATE ON BUTTONS"), c);
-    command1_->setObjectName(QStringLiteral("Command1"));
-    placeTwips(command1_, 360, 3720, 1935, 375);
+    command1_ = platform::addButton(c, "Command1", "UPDATE ON BUTTONS", 360, 3720, 1935, 375);
     command1_->raise();
-    command2_ = new QPushButton(QStringLiteral("UPDATE OFF BUTTONS"), frame2_);
-    command2_->setObjectName(QStringLiteral("Command2"));
-    placeTwips(command2_, 120, 3480, 2055, 375);
+    command2_ =
+        platform::addButton(frame2_, "Command2", "UPDATE OFF BUTTONS", 120, 3480, 2055, 375);
 
-    QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
-    file->setObjectName(QStringLiteral("file"));
-    file->menuAction()->setObjectName(QStringLiteral("file"));
-    QAction* close = file->addAction(QStringLiteral("Close"));
-    close->setObjectName(QStringLiteral("close"));
+    QMenu* file = addMenu("file", "File");
+    addMenuItem(file, "close", "Close", [this] { close_Click(); });
 
     connect(command1_, &QPushButton::clicked, this, &settings::Command1_Click);
     connect(command2_, &QPushButton::clicked, this, &settings::Command2_Click);
-    connect(close, &QAction::triggered, this, &settings::close_Click);
 }
 
 void settings::Form_Load() {

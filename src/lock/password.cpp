@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "device/Form1.h"
+#include "platform/Controls.h"
 #include "platform/IntervalTimer.h"
 #include "platform/MessageBox.h"
 #include "platform/Twips.h"
@@ -21,19 +22,13 @@ const char* const kWrongOld =
     " Password Incorrext, please enter old password in box above and new below";
 const char* const kSaved = " Your new password is now saved, please re-enter this screen";
 
-QLineEdit* makePasswordBox(QWidget* parent, const char* name) {
-    auto* box = new QLineEdit(parent);
-    box->setObjectName(QString::fromLatin1(name));
+QLineEdit* makePasswordBox(QWidget* parent, const char* name, int left, int top, int width,
+                           int height) {
+    QLineEdit* box = platform::addTextBox(parent, name, QString(), left, top, width, height);
     box->setEchoMode(QLineEdit::Password);
     // Every style has its own mask character; the lock shows "*".
     box->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
     return box;
-}
-
-QPushButton* makeButton(QWidget* parent, const char* name, const char* caption) {
-    auto* b = new QPushButton(QString::fromLatin1(caption), parent);
-    b->setObjectName(QString::fromLatin1(name));
-    return b;
 }
 
 }  // namespace
@@ -44,27 +39,17 @@ password::password() {
     setClientSizeTwips(4695, 3495);
     QWidget* c = client();
 
-    frame1_ = new QGroupBox(QStringLiteral("Please Enter your password!"), c);
-    frame1_->setObjectName(QStringLiteral("Frame1"));
-    placeTwips(frame1_, 120, 120, 4455, 1695);
-    text1_ = makePasswordBox(frame1_, "Text1");
-    placeTwips(text1_, 240, 360, 3975, 315);
-    command1_ = makeButton(frame1_, "Command1", "Lock Program");
-    placeTwips(command1_, 240, 840, 1935, 615);
-    command2_ = makeButton(frame1_, "Command2", "Unlock Program");
-    placeTwips(command2_, 2280, 840, 1935, 615);
+    using platform::addButton;
+    frame1_ = platform::addFrame(c, "Frame1", "Please Enter your password!", 120, 120, 4455, 1695);
+    text1_ = makePasswordBox(frame1_, "Text1", 240, 360, 3975, 315);
+    command1_ = addButton(frame1_, "Command1", "Lock Program", 240, 840, 1935, 615);
+    command2_ = addButton(frame1_, "Command2", "Unlock Program", 2280, 840, 1935, 615);
 
-    frame2_ = new QGroupBox(QStringLiteral("Enter New Password"), c);
-    frame2_->setObjectName(QStringLiteral("Frame2"));
-    placeTwips(frame2_, 120, 1920, 4455, 1455);
-    text3_ = makePasswordBox(frame2_, "Text3");
-    placeTwips(text3_, 240, 360, 3975, 315);
-    command3_ = makeButton(frame2_, "Command3", "New Password");
-    placeTwips(command3_, 240, 840, 1935, 495);
+    frame2_ = platform::addFrame(c, "Frame2", "Enter New Password", 120, 1920, 4455, 1455);
+    text3_ = makePasswordBox(frame2_, "Text3", 240, 360, 3975, 315);
+    command3_ = addButton(frame2_, "Command3", "New Password", 240, 840, 1935, 495);
 
-    text2_ = new QLineEdit(QStringLiteral("Text2"), c);
-    text2_->setObjectName(QStringLiteral("Text2"));
-    placeTwips(text2_, 3240, 3000, 1215, 285);
+    text2_ = platform::addTextBox(c, "Text2", "Text2", 3240, 3000, 1215, 285);
     text2_->hide();
 
     timer1_ = addTimer(QStringLiteral("Timer1"), 1, true, [this] { Timer1_Timer(); });

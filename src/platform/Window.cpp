@@ -1,6 +1,9 @@
 #include "platform/Window.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QMenu>
+#include <QMenuBar>
 
 #include "platform/IntervalTimer.h"
 #include "platform/Twips.h"
@@ -38,6 +41,21 @@ void Window::Show() {
 IntervalTimer* Window::addTimer(const QString& name, int intervalMs, bool enabled,
                                 std::function<void()> handler) {
     return new IntervalTimer(this, name, intervalMs, enabled, std::move(handler));
+}
+
+QMenu* Window::addMenu(const QString& name, const QString& caption) {
+    QMenu* m = menuBar()->addMenu(caption);
+    m->setObjectName(name);
+    m->menuAction()->setObjectName(name);
+    return m;
+}
+
+QAction* Window::addMenuItem(QMenu* menu, const QString& name, const QString& caption,
+                             std::function<void()> handler) {
+    QAction* a = menu->addAction(caption);
+    a->setObjectName(name);
+    connect(a, &QAction::triggered, this, [handler = std::move(handler)] { handler(); });
+    return a;
 }
 
 void Window::killTimers() {

@@ -4,6 +4,9 @@
 
 #include <QMainWindow>
 
+class QAction;
+class QMenu;
+
 namespace platform {
 
 class IntervalTimer;
@@ -40,6 +43,11 @@ protected:
     virtual void Form_Unload() {}
     // Resources that must go with the window however it goes (a port, a file).
     virtual void releaseResources() {}
+
+    // A top-level menu and its items, named as the design names them.
+    QMenu* addMenu(const QString& name, const QString& caption);
+    QAction* addMenuItem(QMenu* menu, const QString& name, const QString& caption,
+                         std::function<void()> handler);
 
     // An interval clock owned by this window, dying with it.
     IntervalTimer* addTimer(const QString& name, int intervalMs, bool enabled,

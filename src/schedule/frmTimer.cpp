@@ -15,6 +15,7 @@
 
 #include "platform/ChangeLabel.h"
 #include "platform/Colors.h"
+#include "platform/Controls.h"
 #include "platform/Fonts.h"
 #include "platform/IntervalTimer.h"
 #include "platform/MessageBox.h"
@@ -39,27 +40,6 @@ constexpr qint64 kSecondsPerDay = 24 * 60 * 60;
 
 int buttonTextColor() {
     return platform::fromQColor(QGuiApplication::palette().color(QPalette::ButtonText));
-}
-
-QLabel* makeLabel(QWidget* parent, const char* name, const char* text) {
-    auto* l = new QLabel(QString::fromLatin1(text), parent);
-    l->setObjectName(QString::fromLatin1(name));
-    l->setTextFormat(Qt::PlainText);
-    l->setWordWrap(true);
-    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    return l;
-}
-
-QPushButton* makeButton(QWidget* parent, const char* name, const char* caption) {
-    auto* b = new QPushButton(QString::fromLatin1(caption), parent);
-    b->setObjectName(QString::fromLatin1(name));
-    return b;
-}
-
-QLineEdit* makeEntry(QWidget* parent, const QString& name, const QString& text) {
-    auto* e = new QLineEdit(text, parent);
-    e->setObjectName(name);
-    return e;
 }
 
 bool isBlank(QChar c) {
@@ -87,34 +67,26 @@ frmTimer::frmTimer() {
 }
 
 void frmTimer::buildControls() {
+    using platform::addButton;
+    using platform::addLabel;
+    using platform::addTextBox;
     QWidget* c = client();
 
-    placeTwips(makeLabel(c, "Label7", "Tip: You can enter more than 60 minutes"), 120, 0, 3015,
-               255);
+    addLabel(c, "Label7", "Tip: You can enter more than 60 minutes", 120, 0, 3015, 255);
 
     const QFont entryFont = platform::designFont(QStringLiteral("Arial"), 14.25);
     const QFont unitFont = platform::designFont(QStringLiteral("Arial"), 8.25);
-    text11_ = makeEntry(c, QStringLiteral("Text11"), QString());
+    text11_ = addTextBox(c, "Text11", QString(), 120, 360, 735, 360);
     text11_->setFont(entryFont);
-    placeTwips(text11_, 120, 360, 735, 360);
-    QLabel* min = makeLabel(c, "Label19", "Min");
-    min->setFont(unitFont);
-    placeTwips(min, 240, 720, 240, 210);
-    text12_ = makeEntry(c, QStringLiteral("Text12"), QString());
+    addLabel(c, "Label19", "Min", 240, 720, 240, 210)->setFont(unitFont);
+    text12_ = addTextBox(c, "Text12", QString(), 840, 360, 735, 360);
     text12_->setFont(entryFont);
-    placeTwips(text12_, 840, 360, 735, 360);
-    QLabel* sec = makeLabel(c, "Label18", "Sec");
-    sec->setFont(unitFont);
-    placeTwips(sec, 960, 720, 285, 210);
+    addLabel(c, "Label18", "Sec", 960, 720, 285, 210)->setFont(unitFont);
 
-    cmdStart_ = makeButton(c, "cmdStart", "&Start");
-    placeTwips(cmdStart_, 1680, 360, 735, 375);
-    cmdpause_ = makeButton(c, "cmdpause", "&Pause");
-    placeTwips(cmdpause_, 2400, 360, 735, 375);
-    cmdStop_ = makeButton(c, "cmdStop", "S&top");
-    placeTwips(cmdStop_, 2040, 720, 735, 375);
-    command1_ = makeButton(c, "Command1", "&Resume");
-    placeTwips(command1_, 1680, 600, 735, 375);
+    cmdStart_ = addButton(c, "cmdStart", "&Start", 1680, 360, 735, 375);
+    cmdpause_ = addButton(c, "cmdpause", "&Pause", 2400, 360, 735, 375);
+    cmdStop_ = addButton(c, "cmdStop", "S&top", 2040, 720, 735, 375);
+    command1_ = addButton(c, "Command1", "&Resume", 1680, 600, 735, 375);
     command1_->hide();
 
     lbltime_ = new platform::ChangeLabel(kZero, c);
@@ -125,27 +97,20 @@ void frmTimer::buildControls() {
     platform::setForeColor(lbltime_, buttonTextColor());
     placeTwips(lbltime_, 120, 960, 1200, 330);
 
-    lblwarning_ =
-        makeLabel(c, "lblwarning", "Warning Device State will change in under 15 Seconds");
+    lblwarning_ = addLabel(c, "lblwarning", "Warning Device State will change in under 15 Seconds",
+                           0, 1320, 3375, 675);
     lblwarning_->setFont(platform::designFont(QStringLiteral("Arial"), 12, true));
     platform::setForeColor(lblwarning_, platform::kColorRed);
-    placeTwips(lblwarning_, 0, 1320, 3375, 675);
 
-    frame1_ = new QGroupBox(QStringLiteral("Please enter device state:"), c);
-    frame1_->setObjectName(QStringLiteral("Frame1"));
-    placeTwips(frame1_, 120, 2040, 3495, 1335);
-    placeTwips(makeLabel(frame1_, "Label1", "Remember 1 Means ON and 0 Means OFF"), 120, 240, 3255,
-               255);
-    static const char* const kNumbers[5] = {"1", "2", "3", "4", "5"};
-    static const char* const kNumberNames[5] = {"Label2", "Label3", "Label4", "Label5", "Label6"};
+    frame1_ = platform::addFrame(c, "Frame1", "Please enter device state:", 120, 2040, 3495, 1335);
+    addLabel(frame1_, "Label1", "Remember 1 Means ON and 0 Means OFF", 120, 240, 3255, 255);
     static const int kNumberLefts[5] = {360, 960, 1560, 2160, 2760};
     static const int kEntryLefts[5] = {240, 840, 1440, 2040, 2640};
     for (int k = 1; k <= 5; ++k) {
-        placeTwips(makeLabel(frame1_, kNumberNames[k - 1], kNumbers[k - 1]), kNumberLefts[k - 1],
-                   480, 255, 255);
-        QLineEdit* e = makeEntry(frame1_, QStringLiteral("Text%1").arg(k), QStringLiteral("0"));
-        placeTwips(e, kEntryLefts[k - 1], 720, 495, 375);
-        pattern_[k - 1] = e;
+        addLabel(frame1_, QStringLiteral("Label%1").arg(k + 1), QString::number(k),
+                 kNumberLefts[k - 1], 480, 255, 255);
+        pattern_[k - 1] = addTextBox(frame1_, QStringLiteral("Text%1").arg(k), QStringLiteral("0"),
+                                     kEntryLefts[k - 1], 720, 495, 375);
     }
 
     // The tick starts switched off (it used to be on with no interval): a duration typed in
@@ -163,9 +128,7 @@ void frmTimer::buildControls() {
 }
 
 void frmTimer::buildMenu() {
-    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-    file->setObjectName(QStringLiteral("mnufile"));
-    file->menuAction()->setObjectName(QStringLiteral("mnufile"));
+    QMenu* file = addMenu("mnufile", "&File");
     const struct {
         const char* name;
         const char* caption;
@@ -174,11 +137,8 @@ void frmTimer::buildMenu() {
                  {"mnupause", "&Pause", &frmTimer::mnupause_Click},
                  {"mnustop", "&Stop", &frmTimer::mnustop_Click},
                  {"mnuclose", "&Close", &frmTimer::mnuclose_Click}};
-    for (const auto& item : items) {
-        QAction* a = file->addAction(QString::fromLatin1(item.caption));
-        a->setObjectName(QString::fromLatin1(item.name));
-        connect(a, &QAction::triggered, this, item.handler);
-    }
+    for (const auto& item : items)
+        addMenuItem(file, item.name, item.caption, [this, h = item.handler] { (this->*h)(); });
 }
 
 void frmTimer::Form_Load() {
