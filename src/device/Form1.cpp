@@ -18,6 +18,9 @@
 #include "platform/PictureBox.h"
 #include "platform/SerialControl.h"
 #include "platform/Twips.h"
+#include "platform/WindowRegistry.h"
+#include "remote/InternetSwitch.h"
+#include "remote/internetsettings.h"
 #include "store/Module1.h"
 
 using platform::placeTwips;
@@ -269,9 +272,9 @@ void Form1::controlname_Click() {}
 void Form1::cap_Click() {}
 void Form1::tmfunction_Click() {}
 void Form1::lock_Click() {}
-void Form1::internet_Click() {}
-void Form1::oncon_Click() {}
-void Form1::off_Click() {}
+void Form1::internet_Click() { platform::WindowRegistry::show<internetsettings>(); }
+void Form1::oncon_Click() { InternetSwitch::TurnOn(*this); }
+void Form1::off_Click() { InternetSwitch::TurnOff(); }
 void Form1::helpit_Click() {}
 
 void Form1::dis_Click() {
