@@ -216,7 +216,277 @@ bool decodeWith(const QByteArray& label, const QByteArray& bytes, QString* out) 
     return true;
 }
 
+// Builds the preview's markup: text goes in escaped; formatting is kept as a set of flags and
+// written out only where text follows, so markup without text costs nothing and nothing nests.
+class PreviewWriter {
+public:
+    explicit PreviewWriter(qsizetype maxChars) : budget_(maxChars) {}
+
+    bool full() const { return full_; }
+
+    void text(QStringView t) {
+        for (QChar c : t) {
+            if (c == u'\n' && keepLines_) {
+                lineBreak();
+                continue;
+            }
+            if (isAsciiWhitespace(c)) {
+                if (!keepLines_ && (lastWasSpace_ || breaks_ > 0 || out_.isEmpty()))
+                    continue;
+                space();
+                continue;
+            }
+            if (budget_ <= 0) {
+                full_ = true;
+                return;
+            }
+            --budget_;
+            flush();
+            // A long run without a break opportunity makes line layout quadratic.
+            if (++run_ > 64) {
+                out_.append(QChar(0x200B));
+                run_ = 1;
+            }
+            switch (c.unicode()) {
+                case u'<':
+                    out_.append(QLatin1String("&lt;"));
+                    break;
+                case u'>':
+                    out_.append(QLatin1String("&gt;"));
+                    break;
+                case u'&':
+                    out_.append(QLatin1String("&amp;"));
+                    break;
+                case 0:
+                    out_.append(QChar(0xFFFD));
+                    break;
+                default:
+                    out_.append(c);
+            }
+            lastWasSpace_ = false;
+        }
+    }
+    void plainLines() { keepLines_ = true; }
+
+    void lineBreak() {
+        run_ = 0;
+        lastWasSpace_ = false;
+        if (!out_.isEmpty() && breaks_ < 2)
+            ++breaks_;
+    }
+    void paragraph() {
+        lineBreak();
+        lineBreak();
+    }
+    void cell() {
+        if (!lastWasSpace_ && breaks_ == 0)
+            space();
+    }
+
+    void bold(bool on) { step(bold_, on); }
+    void italic(bool on) { step(italic_, on); }
+    void underline(bool on) { step(underline_, on); }
+    void link(const QString& href) { href_ = href; }
+
+    QString finish() {
+        close();
+        if (full_)
+            out_.append(QLatin1String("<br><br><i>(the rest of the page is not shown)</i>"));
+        return out_;
+    }
+
+private:
+    static void step(int& depth, bool on) { depth = on ? depth + 1 : qMax(0, depth - 1); }
+
+    void space() {
+        if (budget_ <= 0)
+            return;
+        --budget_;
+        flush();
+        out_.append(u' ');
+        run_ = 0;
+        lastWasSpace_ = true;
+    }
+
+    // Brings the written formatting in line with the wanted one before text goes out.
+    void flush() {
+        const bool b = bold_ > 0, i = italic_ > 0, u = underline_ > 0;
+        if (breaks_ > 0 || b != wroteBold_ || i != wroteItalic_ || u != wroteUnderline_ ||
+            href_ != wroteHref_) {
+            close();
+            for (; breaks_ > 0; --breaks_)
+                out_.append(QLatin1String("<br>"));
+            if (!href_.isEmpty()) {
+                QString attr = href_.toHtmlEscaped();
+                out_.append(QLatin1String("<a href=\"") + attr + QLatin1String("\">"));
+            }
+            if (b)
+                out_.append(QLatin1String("<b>"));
+            if (i)
+                out_.append(QLatin1String("<i>"));
+            if (u)
+                out_.append(QLatin1String("<u>"));
+            wroteBold_ = b;
+            wroteItalic_ = i;
+            wroteUnderline_ = u;
+            wroteHref_ = href_;
+        }
+    }
+    void close() {
+        if (wroteUnderline_)
+            out_.append(QLatin1String("</u>"));
+        if (wroteItalic_)
+            out_.append(QLatin1String("</i>"));
+        if (wroteBold_)
+            out_.append(QLatin1String("</b>"));
+        if (!wroteHref_.isEmpty())
+            out_.append(QLatin1String("</a>"));
+        wroteBold_ = wroteItalic_ = wroteUnderline_ = false;
+        wroteHref_.clear();
+    }
+
+    QString out_;
+    qsizetype budget_;
+    bool full_ = false;
+    bool keepLines_ = false;
+    bool lastWasSpace_ = false;
+    int breaks_ = 0;
+    int run_ = 0;
+    int bold_ = 0, italic_ = 0, underline_ = 0;
+    QString href_;
+    bool wroteBold_ = false, wroteItalic_ = false, wroteUnderline_ = false;
+    QString wroteHref_;
+};
+
+bool isOneOf(const QString& name, std::initializer_list<const char*> names) {
+    for (const char* n : names)
+        if (name == QLatin1String(n))
+            return true;
+    return false;
+}
+
+bool isHeading(const QString& name) {
+    return name.size() == 2 && name[0] == u'h' && name[1] >= u'1' && name[1] <= u'6';
+}
+
+void startTag(PreviewWriter& w, const QString& name, const QList<Attribute>& attributes) {
+    const auto attribute = [&attributes](const char* key) {
+        for (const Attribute& a : attributes)
+            if (a.name == QLatin1String(key))
+                return a.value;
+        return QString();
+    };
+    if (isOneOf(name, {"b", "strong"}))
+        w.bold(true);
+    else if (isOneOf(name, {"i", "em", "cite", "var"}))
+        w.italic(true);
+    else if (name == QLatin1String("u"))
+        w.underline(true);
+    else if (name == QLatin1String("a"))
+        w.link(decodeCharacterReferences(attribute("href")).trimmed());
+    else if (name == QLatin1String("br"))
+        w.lineBreak();
+    else if (isOneOf(name, {"td", "th"}))
+        w.cell();
+    else if (name == QLatin1String("li")) {
+        w.lineBreak();
+        w.text(QStringLiteral("\u2022 "));
+    } else if (name == QLatin1String("img")) {
+        const QString alt = decodeCharacterReferences(attribute("alt")).trimmed();
+        if (!alt.isEmpty())
+            w.text(QLatin1Char('[') + alt + QLatin1Char(']'));
+    } else if (isHeading(name)) {
+        w.paragraph();
+        w.bold(true);
+    } else if (isOneOf(name, {"tr", "dt", "dd", "option", "caption", "figcaption", "summary"})) {
+        w.lineBreak();
+    } else if (isOneOf(name, {"p",          "div",      "table",  "ul",      "ol",      "dl",
+                              "blockquote", "pre",      "hr",     "section", "article", "header",
+                              "footer",     "nav",      "main",   "aside",   "form",    "address",
+                              "center",     "fieldset", "figure", "details", "body"})) {
+        w.paragraph();
+    }
+}
+
+void endTag(PreviewWriter& w, const QString& name) {
+    if (isOneOf(name, {"b", "strong"}))
+        w.bold(false);
+    else if (isOneOf(name, {"i", "em", "cite", "var"}))
+        w.italic(false);
+    else if (name == QLatin1String("u"))
+        w.underline(false);
+    else if (name == QLatin1String("a"))
+        w.link(QString());
+    else if (isHeading(name)) {
+        w.bold(false);
+        w.paragraph();
+    } else if (isOneOf(name,
+                       {"tr", "li", "dt", "dd", "option", "caption", "figcaption", "summary"})) {
+        w.lineBreak();
+    } else if (isOneOf(name, {"p",          "div",    "table",   "ul",      "ol",      "dl",
+                              "blockquote", "pre",    "section", "article", "header",  "footer",
+                              "nav",        "main",   "aside",   "form",    "address", "center",
+                              "fieldset",   "figure", "details"})) {
+        w.paragraph();
+    }
+}
+
 }  // namespace
+
+QString previewHtml(QStringView s, qsizetype maxChars) {
+    PreviewWriter w(maxChars);
+    qsizetype pos = 0;
+    while (pos < s.size() && !w.full()) {
+        const qsizetype lt = s.indexOf(u'<', pos);
+        const qsizetype textEnd = lt < 0 ? s.size() : lt;
+        if (textEnd > pos)
+            w.text(decodeCharacterReferences(s.mid(pos, textEnd - pos)));
+        if (lt < 0 || lt + 1 >= s.size())
+            break;
+        const QChar next = s[lt + 1];
+        if (next == u'!') {
+            pos = s.mid(lt).startsWith(u"<!--") ? skipComment(s, lt) : skipToGreaterThan(s, lt);
+        } else if (next == u'?') {
+            pos = skipToGreaterThan(s, lt);
+        } else if (next == u'/') {
+            if (lt + 2 < s.size() && isAsciiAlpha(s[lt + 2])) {
+                QString name;
+                pos = readTag(s, lt + 2, &name, nullptr);
+                endTag(w, name);
+            } else {
+                pos = skipToGreaterThan(s, lt + 2);
+            }
+        } else if (isAsciiAlpha(next)) {
+            QString name;
+            QList<Attribute> attributes;
+            pos = readTag(s, lt + 1, &name, &attributes);
+            if (name == QLatin1String("plaintext")) {
+                w.plainLines();
+                w.text(s.mid(pos));
+                break;
+            }
+            if (isRawTextElement(name) || name == QLatin1String("title")) {
+                const qsizetype end = findEndTag(s, pos, name);
+                if (end < 0)
+                    break;
+                pos = readTag(s, end + 2, nullptr, nullptr);
+                continue;
+            }
+            startTag(w, name, attributes);
+        } else {
+            w.text(u"<");
+            pos = lt + 1;
+        }
+    }
+    return w.finish();
+}
+
+QString previewText(QStringView text, qsizetype maxChars) {
+    PreviewWriter w(maxChars);
+    w.plainLines();
+    w.text(text);
+    return w.finish();
+}
 
 QByteArray charsetParameter(const QByteArray& contentType) {
     const QList<QByteArray> parts = contentType.split(';');

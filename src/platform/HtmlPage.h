@@ -35,4 +35,14 @@ QString decodeCharacterReferences(QStringView text);
 // `found` tells a document without a <title> element apart from one with an empty title.
 QString documentTitle(QStringView html, bool* found = nullptr);
 
+// What the preview shows of a document: its text with the plainest formatting (paragraphs,
+// line breaks, bold, italic, underline, links), at most `maxChars` characters of it. Rich-text
+// layout of arbitrary markup can take minutes (nested tables, deep nesting, endless words), so
+// the preview never gets the page's own markup: this output is flat, its cost grows with the
+// text only, and long runs without a break get invisible break opportunities. Pictures, style
+// sheets, scripts and frames are left out, so showing it fetches nothing.
+QString previewHtml(QStringView html, qsizetype maxChars);
+// The same for a plain-text document: its lines, as they are.
+QString previewText(QStringView text, qsizetype maxChars);
+
 }  // namespace platform::html

@@ -306,10 +306,8 @@ void WebBrowser::show(const QString& text, bool html) {
         return;
     shown_ = text;
     shownHtml_ = html;
-    if (html)
-        view_->setHtml(text);
-    else
-        view_->setPlainText(text);
+    view_->setHtml(html ? html::previewHtml(text, kPreviewChars)
+                        : html::previewText(text, kPreviewChars));
 }
 
 void WebBrowser::onAnchorClicked(const QUrl& link) {

@@ -17,9 +17,10 @@ namespace platform {
 //
 // Pages come from http, https and file addresses through QNetworkAccessManager; the preview is a
 // read-only rich-text view that runs no scripts and fetches nothing on its own (no pictures,
-// no style sheets). A remote page is untrusted input: at most kMaxBytes of it are read (the title
-// comes from what arrived), a load that has not ended after the timeout fails, and at most
-// kMaxRedirects redirects are followed.
+// no style sheets). It shows the page's text with plain formatting rather than the page's own
+// markup, which rich-text layout cannot be trusted to lay out in reasonable time. A remote page is
+// untrusted input: at most kMaxBytes of it are read (the title comes from what arrived), a load
+// that has not ended after the timeout fails, and at most kMaxRedirects redirects are followed.
 //
 // LocationName is what the poller switches device 1 by, so its rules matter:
 //  - a loaded page: its title as document.title gives it, or its address when it has none;
@@ -40,6 +41,8 @@ public:
     static constexpr qint64 kMaxBytes = 1024 * 1024;
     static constexpr int kMaxRedirects = 10;
     static constexpr int kDefaultTimeoutMs = 30000;
+    // Characters of text the preview shows at most (the title is read from the whole page).
+    static constexpr qsizetype kPreviewChars = 256 * 1024;
 
     explicit WebBrowser(QWidget* parent = nullptr);
     ~WebBrowser() override;
