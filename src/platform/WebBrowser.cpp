@@ -110,6 +110,8 @@ WebBrowser::WebBrowser(QWidget* parent)
 
     nam_->setAutoDeleteReplies(false);
     timeout_.setSingleShot(true);
+    // A coarse timer may fire a twentieth early, failing a load that is still within time.
+    timeout_.setTimerType(Qt::PreciseTimer);
     connect(&timeout_, &QTimer::timeout, this, &WebBrowser::onTimeout);
     connect(view_, &QTextBrowser::anchorClicked, this, &WebBrowser::onAnchorClicked);
 }
