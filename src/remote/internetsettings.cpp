@@ -274,5 +274,8 @@ void internetsettings::Timer4_Timer() {
         timer3_->setEnabled(false);
     if (text9_->text() != webBrowser1_->LocationName())
         timer3_->setEnabled(true);
-    text9_->setText(text30_->text());
+    // Rewriting a text box with the text it holds still costs a redraw request; this runs a
+    // hundred times a second.
+    if (text9_->text() != text30_->text())
+        text9_->setText(text30_->text());
 }
