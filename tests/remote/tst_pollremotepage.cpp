@@ -138,6 +138,20 @@ private Q_SLOTS:
         QCOMPARE(status(1), QString("STOP TV IS CURRENTLY OFF"));
     }
 
+    void aTitleLongerThanATextBoxHoldsIsPolledOnce() {
+        // Cut to a text box's usual 32767 characters, the copy would never equal the title and
+        // every watcher tick would look like a change.
+        startPolling();
+        if (QTest::currentTestFailed())
+            return;
+        const QString longTitle = "1" + QString(40000, u'0');
+        QCOMPARE(change(longTitle), QByteArray("a"));
+        QCOMPARE(poller->Text30()->text(), longTitle);
+        const int reloads = server->hits("/remote");
+        QTRY_VERIFY_WITH_TIMEOUT(server->hits("/remote") >= reloads + 3, 5000);
+        QCOMPARE(box->pty().drain(), QByteArray());
+    }
+
     void titlesThatSendNothing_data() {
         QTest::addColumn<QByteArray>("page");  // the whole page served
         QTest::addColumn<int>("httpStatus");
