@@ -23,6 +23,8 @@
 #include "platform/SerialControl.h"
 #include "platform/Twips.h"
 #include "platform/WindowRegistry.h"
+#include "remote/InternetSwitch.h"
+#include "remote/internetsettings.h"
 #include "schedule/frmTimer.h"
 #include "store/Module1.h"
 
@@ -290,9 +292,15 @@ void Form1::tmfunction_Click() {
 void Form1::lock_Click() {
     platform::WindowRegistry::show<password>();
 }
-void Form1::internet_Click() {}
-void Form1::oncon_Click() {}
-void Form1::off_Click() {}
+void Form1::internet_Click() {
+    platform::WindowRegistry::show<internetsettings>();
+}
+void Form1::oncon_Click() {
+    InternetSwitch::TurnOn(*this);
+}
+void Form1::off_Click() {
+    InternetSwitch::TurnOff();
+}
 void Form1::helpit_Click() {}
 
 void Form1::dis_Click() {

@@ -1,0 +1,58 @@
+#include "remote/PollRemotePage.h"
+
+#include <QLineEdit>
+#include <QPointer>
+
+#include "device/Module2.h"
+#include "platform/Errors.h"
+#include "platform/MessageBox.h"
+#include "platform/WebBrowser.h"
+#include "platform/WindowRegistry.h"
+#include "remote/internetsettings.h"
+
+namespace Module2 {
+namespace {
+
+// Runs one device-1 action for the poller. A write that fails (the board unplugged, the port
+// never opened) is told to the user once per run of failures; polling goes on regardless, and
+// the next command that goes through ends the run.
+void switchDeviceOne(internetsettings* window, bool on) {
+    QPointer<internetsettings> w(window);
+    try {
+        DeviceAction(1, on);
+    } catch (const platform::RuntimeError& e) {
+        if (!w || w->pollFailureReported())
+            return;
+        w->setPollFailureReported(true);
+        platform::MsgBox(
+            QStringLiteral("Internet control could not switch device 1 %1: the command did not "
+                           "reach the controller board (%2).\n\nYour web page is still being "
+                           "checked. You will be told again only after a command has gone "
+                           "through.")
+                .arg(on ? QStringLiteral("on") : QStringLiteral("off"), e.message()),
+            platform::vbExclamation, QStringLiteral("Internet Control"));
+        return;
+    }
+    if (w)
+        w->setPollFailureReported(false);
+}
+
+}  // namespace
+
+void PollRemotePage() {
+    QPointer<internetsettings> w = platform::WindowRegistry::find<internetsettings>();
+    if (!w)
+        return;
+    w->Text30()->setText(w->WebBrowser1()->LocationName());
+    w->splitText30();
+    if (w->Text4()->text() == QLatin1String("1"))
+        switchDeviceOne(w, true);
+    // The action's pause lets everything else run, the user's Exit included; an unloaded
+    // window polls no more.
+    if (!w || w->isUnloaded())
+        return;
+    if (w->Text4()->text() == QLatin1String("0"))
+        switchDeviceOne(w, false);
+}
+
+}  // namespace Module2

@@ -1,0 +1,281 @@
+#include "remote/internetsettings.h"
+
+#include <climits>
+#include <cmath>
+#include <optional>
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "platform/Errors.h"
+#include "platform/IntervalTimer.h"
+#include "platform/Twips.h"
+#include "platform/WebBrowser.h"
+#include "remote/PollRemotePage.h"
+#include "store/Module1.h"
+
+using platform::placeTwips;
+
+namespace {
+
+// How to use the feature, in short lines so the narrow column needs no wrapping.
+const char* const kInstructions =
+    "PLEASE READ THESE DIRECTIONS\r\n"
+    "FIRST - INTERNET CONTROL\r\n"
+    "WILL NOT WORK UNLESS IT IS\r\n"
+    "SET UP AS SHOWN HERE.\r\n"
+    "\r\n"
+    "Remote control takes its\r\n"
+    "orders from a web page\r\n"
+    "that belongs to you. You\r\n"
+    "can change that page from\r\n"
+    "any computer, wherever you\r\n"
+    "are. Type its address in\r\n"
+    "the box above, for example\r\n"
+    "http://www.myhouse.example/remote.html\r\n"
+    "and press Save Address.\r\n"
+    "\r\n"
+    "The only thing you ever\r\n"
+    "edit is the TITLE of the\r\n"
+    "page. The title is a row of\r\n"
+    "1s and 0s: 1 means the\r\n"
+    "device is to be ON, 0 means\r\n"
+    "it is to be OFF. A title\r\n"
+    "looks like this:\r\n"
+    "00101\r\n"
+    "and that is all the title\r\n"
+    "may hold - no words, no\r\n"
+    "spaces.\r\n"
+    "\r\n"
+    "To turn on device 1 only,\r\n"
+    "make the title 10000 and\r\n"
+    "save the page from wherever\r\n"
+    "you are: device 1 turns on.\r\n"
+    "To turn it off again, make\r\n"
+    "the title 00000.\r\n"
+    "\r\n"
+    "That is all there is to it.\r\n"
+    "You can get a page for\r\n"
+    "nothing from a free hosting\r\n"
+    "service, but free pages\r\n"
+    "often get adverts added,\r\n"
+    "and this works best on a\r\n"
+    "page that holds nothing but\r\n"
+    "the digits, so a free page\r\n"
+    "may give you trouble. A\r\n"
+    "domain name costs about $10\r\n"
+    "a year and hosting about $5\r\n"
+    "a month, for example from\r\n"
+    "Brightnest Hosting\r\n"
+    "(www.brightnest.example).";
+
+// The refresh time as the user typed it, read as a number; nothing when it is not one.
+std::optional<double> toNumber(const QString& text) {
+    bool ok = false;
+    const double value = QLocale::c().toDouble(text.trimmed(), &ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+// The nearest whole number, a half going to the even neighbour; nothing outside an int.
+std::optional<int> toWhole(double value) {
+    const double below = std::floor(value);
+    const double fraction = value - below;
+    double whole = below;
+    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(below, 2.0) != 0.0))
+        whole = below + 1.0;
+    if (whole < double(INT_MIN) || whole > double(INT_MAX))
+        return std::nullopt;
+    return static_cast<int>(whole);
+}
+
+std::optional<int> toInterval(const QString& text, double minus = 0.0) {
+    const std::optional<double> value = toNumber(text);
+    if (!value)
+        return std::nullopt;
+    return toWhole(*value - minus);
+}
+
+QGroupBox* makeFrame(QWidget* parent, const char* name, const char* caption) {
+    auto* f = new QGroupBox(QString::fromLatin1(caption), parent);
+    f->setObjectName(QString::fromLatin1(name));
+    return f;
+}
+
+QLineEdit* makeHiddenField(QWidget* parent, const QString& name, const QString& text) {
+    auto* t = new QLineEdit(parent);
+    t->setObjectName(name);
+    // A title can be far longer than a text box's usual limit; cutting it would make the
+    // change watcher see a change on every tick.
+    t->setMaxLength(INT_MAX);
+    t->setText(text);
+    t->hide();
+    return t;
+}
+
+}  // namespace
+
+internetsettings::internetsettings() {
+    setObjectName(QStringLiteral("internetsettings"));
+    setCaption(QStringLiteral("Internet Settings"));
+    setClientSizeTwips(11400, 7200);
+    buildControls();
+    buildMenu();
+}
+
+void internetsettings::buildControls() {
+    QWidget* c = client();
+
+    frame1_ = makeFrame(c, "Frame1", "Refresh Time");
+    placeTwips(frame1_, 120, 120, 3135, 1455);
+    text2_ = new QLineEdit(QStringLiteral("10000"), frame1_);
+    text2_->setObjectName(QStringLiteral("Text2"));
+    placeTwips(text2_, 120, 360, 1575, 315);
+    command2_ = new QPushButton(QStringLiteral("Update"), frame1_);
+    command2_->setObjectName(QStringLiteral("Command2"));
+    placeTwips(command2_, 1815, 330, 1215, 375);
+    label1_ = new QLabel(QStringLiteral("This is in milliseconds"), frame1_);
+    label1_->setObjectName(QStringLiteral("Label1"));
+    label1_->setTextFormat(Qt::PlainText);
+    placeTwips(label1_, 120, 840, 2895, 255);
+
+    frame2_ = makeFrame(c, "Frame2", "Internet Address");
+    placeTwips(frame2_, 3360, 120, 4815, 1455);
+    text1_ = new QLineEdit(QStringLiteral("Type Address"), frame2_);
+    text1_->setObjectName(QStringLiteral("Text1"));
+    text1_->setMaxLength(INT_MAX);
+    placeTwips(text1_, 120, 360, 4575, 315);
+    command1_ = new QPushButton(QStringLiteral("Save Address"), frame2_);
+    command1_->setObjectName(QStringLiteral("Command1"));
+    placeTwips(command1_, 120, 840, 1695, 375);
+
+    frame3_ = makeFrame(c, "Frame3", "Preview");
+    placeTwips(frame3_, 120, 1680, 8055, 5400);
+    webBrowser1_ = new platform::WebBrowser(frame3_);
+    webBrowser1_->setObjectName(QStringLiteral("WebBrowser1"));
+    placeTwips(webBrowser1_, 120, 300, 7815, 4980);
+
+    frame4_ = makeFrame(c, "Frame4", "How to use and configure");
+    placeTwips(frame4_, 8280, 120, 3000, 6960);
+    text3_ = new QPlainTextEdit(frame4_);
+    text3_->setObjectName(QStringLiteral("Text3"));
+    text3_->setPlainText(QString::fromLatin1(kInstructions).replace(QLatin1String("\r\n"), "\n"));
+    text3_->setReadOnly(true);
+    text3_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    text3_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    placeTwips(text3_, 120, 300, 2760, 6540);
+
+    text30_ = makeHiddenField(c, QStringLiteral("Text30"), QStringLiteral("00000"));
+    for (int k = 0; k < 5; ++k) {
+        const QString name = QStringLiteral("Text%1").arg(k + 4);
+        hidden_[k] = makeHiddenField(c, name, name);
+    }
+    text9_ = makeHiddenField(c, QStringLiteral("Text9"), QStringLiteral("Text9"));
+
+    // The reload clock waits for the load steps; the watchers and the poll clock run from now.
+    timer1_ =
+        addTimer(QStringLiteral("Timer1"), kDefaultRefreshMs, false, [this] { Timer1_Timer(); });
+    timer2_ = addTimer(QStringLiteral("Timer2"), 1, true, [this] { Timer2_Timer(); });
+    timer3_ = addTimer(QStringLiteral("Timer3"), 1000, true, [this] { Timer3_Timer(); });
+    timer4_ = addTimer(QStringLiteral("Timer4"), 10, true, [this] { Timer4_Timer(); });
+
+    connect(command1_, &QPushButton::clicked, this, &internetsettings::Command1_Click);
+    connect(command2_, &QPushButton::clicked, this, &internetsettings::Command2_Click);
+}
+
+void internetsettings::buildMenu() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
+    file->setObjectName(QStringLiteral("file"));
+    file->menuAction()->setObjectName(QStringLiteral("file"));
+    QAction* exit = file->addAction(QStringLiteral("Exit"));
+    exit->setObjectName(QStringLiteral("exit"));
+    connect(exit, &QAction::triggered, this, &internetsettings::exit_Click);
+}
+
+void internetsettings::Form_Load() {
+    text1_->setText(Module1::ReadSetting(QString::fromLatin1(Setting::Address)));
+    text2_->setText(Module1::ReadSetting(QString::fromLatin1(Setting::timer1)));
+    webBrowser1_->Navigate2(text1_->text());
+    if (text2_->text().isEmpty())
+        text2_->setText(QStringLiteral("3000"));
+    // A stored refresh time the clock cannot use (not a number, 0 or less, too large) must not
+    // leave the poller without reloads: the window then reloads at the default pace.
+    const std::optional<int> interval = toInterval(text2_->text());
+    timer1_->setInterval(interval && *interval > 0 ? *interval : kDefaultRefreshMs);
+    timer1_->setEnabled(true);
+}
+
+void internetsettings::Command1_Click() {
+    Module1::WriteSetting(QString::fromLatin1(Setting::Address), text1_->text());
+    timer1_->setEnabled(false);
+    webBrowser1_->Navigate(text1_->text());
+    timer1_->setEnabled(true);
+}
+
+void internetsettings::Command2_Click() {
+    // Each step that fails ends the update quietly; what was done before it stays done.
+    if (text2_->text().isEmpty())
+        text2_->setText(QStringLiteral("30000"));
+    timer1_->setEnabled(false);
+    Module1::WriteSetting(QString::fromLatin1(Setting::timer1), text2_->text());
+    try {
+        const std::optional<int> reload = toInterval(text2_->text());
+        if (!reload)
+            return;
+        timer1_->setInterval(*reload);
+        const std::optional<int> poll = toInterval(text2_->text(), 100.0);
+        if (!poll)
+            return;
+        timer3_->setInterval(*poll);
+    } catch (const platform::RuntimeError&) {
+        return;
+    }
+    timer1_->setEnabled(true);
+}
+
+void internetsettings::exit_Click() {
+    Unload();
+}
+
+void internetsettings::splitText30() {
+    // Characters, not UTF-16 halves: a title may start with any character at all.
+    const QList<uint> chars = text30_->text().toUcs4();
+    for (int k = 0; k < 5; ++k) {
+        const char32_t one[1] = {char32_t(k < chars.size() ? chars[k] : 0)};
+        hidden_[k]->setText(k < chars.size() ? QString::fromUcs4(one, 1) : QString());
+    }
+}
+
+void internetsettings::Timer1_Timer() {
+    webBrowser1_->Refresh2();
+    text30_->setText(webBrowser1_->LocationName());
+    splitText30();
+}
+
+void internetsettings::Timer2_Timer() {
+    if (webBrowser1_->ReadyState() == platform::WebBrowser::READYSTATE_LOADING)
+        timer1_->setEnabled(false);
+    if (webBrowser1_->ReadyState() == platform::WebBrowser::READYSTATE_COMPLETE)
+        timer1_->setEnabled(true);
+}
+
+void internetsettings::Timer3_Timer() {
+    Module2::PollRemotePage();
+}
+
+void internetsettings::Timer4_Timer() {
+    if (text9_->text() == webBrowser1_->LocationName())
+        timer3_->setEnabled(false);
+    if (text9_->text() != webBrowser1_->LocationName())
+        timer3_->setEnabled(true);
+    // Rewriting a text box with the text it holds still costs a redraw request; this runs a
+    // hundred times a second.
+    if (text9_->text() != text30_->text())
+        text9_->setText(text30_->text());
+}

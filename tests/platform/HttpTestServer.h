@@ -1,0 +1,293 @@
+#pragma once
+
+// A small HTTP/1.1 server on 127.0.0.1 for the web page loader's tests and benchmarks. Each
+// answer closes its connection. Besides plain pages it can answer slowly, hold an answer until
+// the test releases it, send a body or a header that never ends, and redirect.
+
+#include <functional>
+#include <memory>
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace testhttp {
+
+struct Request {
+    QByteArray method;
+    QByteArray target;  // as sent: path and query
+    QByteArray path;    // without the query
+    QList<QPair<QByteArray, QByteArray>> headers;
+
+    QByteArray header(const QByteArray& name) const {
+        for (const auto& h : headers)
+            if (h.first.compare(name, Qt::CaseInsensitive) == 0)
+                return h.second;
+        return QByteArray();
+    }
+    bool hasHeader(const QByteArray& name) const {
+        for (const auto& h : headers)
+            if (h.first.compare(name, Qt::CaseInsensitive) == 0)
+                return true;
+        return false;
+    }
+};
+
+struct Response {
+    enum class Mode {
+        Whole,          // everything at once
+        Drip,           // the body `chunk` bytes every `everyMs`
+        Hold,           // headers and `holdAfter` body bytes; the rest when the test releases it
+        EndlessBody,    // headers, then `chunk` bytes every `everyMs` for ever
+        EndlessHeader,  // a status line, then header lines for ever
+    };
+
+    int status = 200;
+    QByteArray reason = "OK";
+    QList<QPair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+    Mode mode = Mode::Whole;
+    int chunk = 16;
+    int everyMs = 20;
+    int holdAfter = 0;
+
+    Response& with(const QByteArray& name, const QByteArray& value) {
+        headers.append({name, value});
+        return *this;
+    }
+    Response& in(Mode m) {
+        mode = m;
+        return *this;
+    }
+
+    // A page with the given bytes; an empty type sends no Content-Type at all.
+    static Response page(const QByteArray& body, const QByteArray& type = "text/html") {
+        Response r;
+        r.body = body;
+        if (!type.isEmpty())
+            r.with("Content-Type", type);
+        return r;
+    }
+    // A UTF-8 page whose title element holds the text as given.
+    static Response titled(const QString& title) {
+        return page("<!DOCTYPE html>\n<html><head><title>" + title.toUtf8() +
+                        "</title></head>\n<body><p>Remote control page</p></body></html>\n",
+                    "text/html; charset=utf-8");
+    }
+    static Response redirect(const QByteArray& location, int status = 302) {
+        Response r;
+        r.status = status;
+        r.reason = "Found";
+        r.with("Location", location);
+        return r;
+    }
+    static Response notFound(const QByteArray& body = "<title>Not Found</title>Nothing here") {
+        Response r = page(body);
+        r.status = 404;
+        r.reason = "Not Found";
+        return r;
+    }
+};
+
+class Server : public QObject {
+public:
+    using Handler = std::function<Response(const Request&)>;
+
+    Server() {
+        connect(&listener_, &QTcpServer::newConnection, this, [this] { accept(); });
+        if (!listener_.listen(QHostAddress::LocalHost, 0))
+            qFatal("the test server cannot listen on 127.0.0.1");
+    }
+    ~Server() override {
+        const auto open = connections_;
+        for (const auto& c : open) {
+            if (!c->socket)
+                continue;
+            c->socket->disconnect(this);
+            c->socket->abort();
+        }
+    }
+
+    quint16 port() const { return listener_.serverPort(); }
+    QString url(const QByteArray& target = "/") const {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(QString::fromLatin1(target));
+    }
+
+    void on(const QByteArray& path, Handler handler) { routes_[path] = std::move(handler); }
+    void serve(const QByteArray& path, const Response& r) {
+        on(path, [r](const Request&) { return r; });
+    }
+    void setTitle(const QByteArray& path, const QString& title) {
+        serve(path, Response::titled(title));
+    }
+
+    QList<Request> requests() const { return requests_; }
+    int hits(const QByteArray& path) const {
+        int n = 0;
+        for (const Request& r : requests_)
+            n += r.path == path;
+        return n;
+    }
+    Request last(const QByteArray& path) const {
+        for (qsizetype i = requests_.size() - 1; i >= 0; --i)
+            if (requests_[i].path == path)
+                return requests_[i];
+        return Request();
+    }
+
+    // Answers held back so far; release() lets them finish.
+    int held() const {
+        int n = 0;
+        for (const auto& c : held_)
+            n += c->socket && c->socket->state() == QAbstractSocket::ConnectedState;
+        return n;
+    }
+    void release() {
+        const auto waiting = held_;
+        held_.clear();
+        for (const auto& c : waiting) {
+            if (!c->socket)
+                continue;
+            c->socket->write(c->pending);
+            c->socket->disconnectFromHost();
+        }
+    }
+
+    // A port on 127.0.0.1 where nothing listens: connecting to it is refused.
+    static quint16 refusingPort() {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        const quint16 port = probe.serverPort();
+        probe.close();
+        return port;
+    }
+
+private:
+    struct Connection {
+        QPointer<QTcpSocket> socket;
+        QByteArray in;
+        QByteArray pending;
+        bool answered = false;
+    };
+    using Link = std::shared_ptr<Connection>;
+
+    void accept() {
+        while (QTcpSocket* s = listener_.nextPendingConnection()) {
+            auto c = std::make_shared<Connection>();
+            c->socket = s;
+            connections_.append(c);
+            connect(s, &QTcpSocket::readyRead, this, [this, c] { read(c); });
+            connect(s, &QTcpSocket::disconnected, this, [this, c] {
+                connections_.removeAll(c);
+                if (c->socket)
+                    c->socket->deleteLater();
+            });
+        }
+    }
+
+    void read(const Link& c) {
+        QTcpSocket* s = c->socket;
+        if (!s)
+            return;
+        if (c->answered) {
+            s->readAll();
+            return;
+        }
+        c->in += s->readAll();
+        const qsizetype end = c->in.indexOf("\r\n\r\n");
+        if (end < 0)
+            return;
+        const QList<QByteArray> lines = c->in.left(end).split('\n');
+        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+        Request r;
+        r.method = first.value(0);
+        r.target = first.value(1);
+        r.path = r.target.left(r.target.indexOf('?') < 0 ? r.target.size() : r.target.indexOf('?'));
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const qsizetype colon = lines[i].indexOf(':');
+            if (colon > 0)
+                r.headers.append(
+                    {lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed()});
+        }
+        requests_.append(r);
+        c->answered = true;
+        const auto route = routes_.constFind(r.path);
+        answer(c, route == routes_.constEnd() ? Response::notFound() : (*route)(r));
+    }
+
+    void answer(const Link& c, const Response& r) {
+        QTcpSocket* s = c->socket;
+        using Mode = Response::Mode;
+        if (r.mode == Mode::EndlessHeader) {
+            s->write("HTTP/1.1 200 OK\r\n");
+            every(s, r.everyMs, [s, n = 0]() mutable {
+                s->write("X-Filler-" + QByteArray::number(++n) + ": " + QByteArray(512, 'x') +
+                         "\r\n");
+                return true;
+            });
+            return;
+        }
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(r.status) + " " + r.reason + "\r\n";
+        for (const auto& h : r.headers)
+            head += h.first + ": " + h.second + "\r\n";
+        if (r.mode != Mode::EndlessBody)
+            head += "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
+        head += "Connection: close\r\n\r\n";
+        s->write(head);
+        switch (r.mode) {
+            case Mode::Whole:
+                s->write(r.body);
+                s->disconnectFromHost();
+                break;
+            case Mode::Drip:
+                c->pending = r.body;
+                every(s, r.everyMs, [s, c, chunk = r.chunk] {
+                    s->write(c->pending.left(chunk));
+                    c->pending.remove(0, chunk);
+                    if (!c->pending.isEmpty())
+                        return true;
+                    s->disconnectFromHost();
+                    return false;
+                });
+                break;
+            case Mode::Hold:
+                s->write(r.body.left(r.holdAfter));
+                c->pending = r.body.mid(r.holdAfter);
+                held_.append(c);
+                break;
+            case Mode::EndlessBody:
+                s->write(r.body);
+                every(s, r.everyMs, [s, chunk = r.chunk] {
+                    s->write(QByteArray(chunk, ' '));
+                    return true;
+                });
+                break;
+            case Mode::EndlessHeader:
+                break;
+        }
+    }
+
+    // Runs `step` every `ms` until it returns false or the connection goes.
+    static void every(QTcpSocket* s, int ms, std::function<bool()> step) {
+        auto* t = new QTimer(s);
+        t->setInterval(ms);
+        QObject::connect(t, &QTimer::timeout, s, [s, t, step] {
+            if (s->state() != QAbstractSocket::ConnectedState || !step())
+                t->stop();
+        });
+        t->start();
+    }
+
+    QTcpServer listener_;
+    QHash<QByteArray, Handler> routes_;
+    QList<Request> requests_;
+    QList<Link> connections_;
+    QList<Link> held_;
+};
+
+}  // namespace testhttp
