@@ -198,7 +198,12 @@ Snapshot snapshot;
 // The values in the file now; nullptr when there is no readable file.
 const QSettings::SettingsMap* currentValues() {
     const QString path = filePath();
-    const QByteArray native = QFile::encodeName(path);
+    static QString lastPath;
+    static QByteArray native;
+    if (path != lastPath) {
+        lastPath = path;
+        native = QFile::encodeName(path);
+    }
     struct stat st {};
     if (::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
         snapshot.valid = false;
@@ -239,7 +244,14 @@ std::optional<QString> read(const QString& keyPath, const QString& name) {
     const QSettings::SettingsMap* values = currentValues();
     if (!values)
         return std::nullopt;
-    const auto it = values->constFind(group(keyPath) + QLatin1Char('/') + encodeName(name));
+    // The lock window asks for the same value a thousand times a second: keep the last key.
+    static QString lastPath, lastName, lastKey;
+    if (keyPath != lastPath || name != lastName) {
+        lastPath = keyPath;
+        lastName = name;
+        lastKey = group(keyPath) + QLatin1Char('/') + encodeName(name);
+    }
+    const auto it = values->constFind(lastKey);
     if (it == values->constEnd() || it->typeId() != QMetaType::QString)
         return std::nullopt;
     return it->toString();
