@@ -18,6 +18,8 @@
 #include "platform/PictureBox.h"
 #include "platform/SerialControl.h"
 #include "platform/Twips.h"
+#include "platform/WindowRegistry.h"
+#include "startup/Helpme.h"
 #include "store/Module1.h"
 
 using platform::placeTwips;
@@ -272,7 +274,7 @@ void Form1::lock_Click() {}
 void Form1::internet_Click() {}
 void Form1::oncon_Click() {}
 void Form1::off_Click() {}
-void Form1::helpit_Click() {}
+void Form1::helpit_Click() { platform::WindowRegistry::show<Helpme>(); }
 
 void Form1::dis_Click() {
     platform::MsgBox(QString::fromLatin1(kDisclaimer), platform::vbExclamation,
