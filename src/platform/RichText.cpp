@@ -497,6 +497,9 @@ public:
           cursor_(document) {}
 
     void read() {
+        // One edit for the whole document: outside an edit block every insertion lays out its
+        // paragraph again, which makes a long paragraph of many small runs quadratic.
+        cursor_.beginEditBlock();
         while (p_ < end_ && !done_) {
             const char c = *p_++;
             switch (c) {
@@ -519,6 +522,7 @@ public:
         }
         if (!done_)  // cut short: keep what was read
             finishDocument();
+        cursor_.endEditBlock();
         QTextOption option = document_->defaultTextOption();
         option.setTabStopDistance(pixels(defaultTab_));
         document_->setDefaultTextOption(option);
@@ -991,8 +995,8 @@ private:
         }
         if (g_.dest != Destination::Text || g_.chr.hidden)
             return;
-        if (ch < 0x20 && ch != u'\t')
-            return;
+        if ((ch < 0x20 && ch != u'\t') || (ch >= 0x7F && ch < 0xA0))
+            return;  // control characters have no place in a page of text
         // Surrogates only travel in pairs; a half pair is shown as a replacement character.
         if (QChar::isHighSurrogate(ch)) {
             if (highSurrogate_)
