@@ -147,12 +147,12 @@ private Q_SLOTS:
             << QByteArray("{\\rtf1 a\\") + QByteArray(100, 'q') + QByteArray("12 b}") << "ab";
         QTest::newRow("hex in 1252") << QByteArray("{\\rtf1 caf\\'e9 \\'80 \\'93q\\'94 \\'8a}")
                                      << QString::fromUtf8("café € “q” Š");
-        QTest::newRow("raw 8-bit in 1252") << QByteArray("{\\rtf1 caf\xe9 \x80}")
-                                           << QString::fromUtf8("café €");
+        QTest::newRow("raw 8-bit in 1252")
+            << QByteArray("{\\rtf1 caf\xe9 \x80}") << QString::fromUtf8("café €");
         QTest::newRow("ansicpg 1251") << QByteArray("{\\rtf1\\ansi\\ansicpg1251 \\'cf\\'f0\\'e8}")
                                       << QString::fromUtf8("При");
-        QTest::newRow("ansicpg 1253") << QByteArray("{\\rtf1\\ansi\\ansicpg1253 \\'e1\\'e2}")
-                                      << QString::fromUtf8("αβ");
+        QTest::newRow("ansicpg 1253")
+            << QByteArray("{\\rtf1\\ansi\\ansicpg1253 \\'e1\\'e2}") << QString::fromUtf8("αβ");
         QTest::newRow("unknown code page reads as 1252")
             << QByteArray("{\\rtf1\\ansicpg4242 \\'e9}") << QString::fromUtf8("é");
         QTest::newRow("mac") << QByteArray("{\\rtf1\\mac \\'8e}") << QString::fromUtf8("é");
@@ -167,8 +167,8 @@ private Q_SLOTS:
         QTest::newRow("unicode with fallback") << QByteArray("{\\rtf1 \\u233?x}") << "\u00e9x";
         QTest::newRow("fallback of hex bytes")
             << QByteArray("{\\rtf1\\uc2 \\u8364\\'80\\'80x}") << QString::fromUtf8("€x");
-        QTest::newRow("no fallback") << QByteArray("{\\rtf1\\uc0 \\u8364 x}")
-                                     << QString::fromUtf8("€x");
+        QTest::newRow("no fallback")
+            << QByteArray("{\\rtf1\\uc0 \\u8364 x}") << QString::fromUtf8("€x");
         QTest::newRow("fallback counts a control word")
             << QByteArray("{\\rtf1 \\u8226\\bullet x}") << QString::fromUtf8("•x");
         QTest::newRow("fallback count is kept by the group")
@@ -177,8 +177,8 @@ private Q_SLOTS:
             << QByteArray("{\\rtf1\\uc3 \\u233{x}y}") << QString::fromUtf8("éxy");
         QTest::newRow("negative code units")
             << QByteArray("{\\rtf1 \\u-4064?}") << QString::fromUtf8("\uf020");
-        QTest::newRow("surrogate pair") << QByteArray("{\\rtf1 \\u-10179?\\u-8638?}")
-                                        << QString::fromUtf8("🙂");
+        QTest::newRow("surrogate pair")
+            << QByteArray("{\\rtf1 \\u-10179?\\u-8638?}") << QString::fromUtf8("🙂");
         QTest::newRow("half a surrogate pair")
             << QByteArray("{\\rtf1 \\u-10179?a\\u-8638?b}") << QString::fromUtf8("\uFFFDa\uFFFDb");
         QTest::newRow("special characters")
@@ -209,12 +209,13 @@ private Q_SLOTS:
                    "{\\rtf1\\trowd\\cellx1000\\cellx2000\\pard\\intbl A\\cell B\\cell\\row\\pard "
                    "after}")
             << "A\tB\nafter";
-        QTest::newRow("empty cells") << QByteArray("{\\rtf1\\trowd\\intbl\\cell\\cell C\\cell\\row}")
-                                     << "\t\tC\n";
+        QTest::newRow("empty cells")
+            << QByteArray("{\\rtf1\\trowd\\intbl\\cell\\cell C\\cell\\row}") << "\t\tC\n";
         QTest::newRow("nothing after the document") << QByteArray("{\\rtf1 a}b{c}") << "a";
         QTest::newRow("font names are not text")
-            << QByteArray("{\\rtf1{\\fonttbl{\\f0\\fswiss{\\*\\panose 0}Arial{\\*\\falt Helv};}}"
-                          "{\\colortbl;\\red1\\green2\\blue3;}x}")
+            << QByteArray(
+                   "{\\rtf1{\\fonttbl{\\f0\\fswiss{\\*\\panose 0}Arial{\\*\\falt Helv};}}"
+                   "{\\colortbl;\\red1\\green2\\blue3;}x}")
             << "x";
     }
     void readsTheText() {
@@ -497,29 +498,49 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("rtf");
         QTest::addColumn<QString>("text");
         const QByteArray head("{\\rtf1 ");
-        QTest::newRow("unclosed groups") << head + "a{b{\\b c" << "abc";
-        QTest::newRow("extra closing braces") << head + "a}}}}b" << "a";
-        QTest::newRow("ends in a backslash") << head + "abc\\" << "abc";
-        QTest::newRow("ends in a control word") << head + "abc\\b" << "abc";
+        QTest::newRow("unclosed groups") << head + "a{b{\\b c"
+                                         << "abc";
+        QTest::newRow("extra closing braces") << head + "a}}}}b"
+                                              << "a";
+        QTest::newRow("ends in a backslash") << head + "abc\\"
+                                             << "abc";
+        QTest::newRow("ends in a control word") << head + "abc\\b"
+                                                << "abc";
         // A minus sign without digits is not part of the word.
-        QTest::newRow("ends in a sign") << head + "abc\\fs-" << "abc-";
-        QTest::newRow("ends in a hex escape") << head + "abc\\'" << "abc";
-        QTest::newRow("ends in half a hex escape") << head + "abc\\'4" << "abc";
-        QTest::newRow("bad hex digits") << head + "a\\'zzb" << "azzb";
-        QTest::newRow("ends in a unicode word") << head + "abc\\u" << "abc";
-        QTest::newRow("ends in a negative sign") << head + "abc\\u-" << "abc";
-        QTest::newRow("ends while skipping fallback") << head + "abc\\uc5\\u233" << "abc\u00e9";
-        QTest::newRow("ends in a font table") << head + "{\\fonttbl{\\f0 Ari" << "";
-        QTest::newRow("ends in binary data") << head + "a\\bin10 xy" << "a";
-        QTest::newRow("huge binary length") << head + "a\\bin99999999999999 xyz}" << "a";
-        QTest::newRow("negative binary length") << head + "a\\bin-5 b}" << "ab";
-        QTest::newRow("huge unicode") << head + "\\u99999999999?a}" << "\uFFFDa";
-        QTest::newRow("huge fallback count") << head + "\\uc99999999 \\u233 abc}d}" << "\u00e9";
+        QTest::newRow("ends in a sign") << head + "abc\\fs-"
+                                        << "abc-";
+        QTest::newRow("ends in a hex escape") << head + "abc\\'"
+                                              << "abc";
+        QTest::newRow("ends in half a hex escape") << head + "abc\\'4"
+                                                   << "abc";
+        QTest::newRow("bad hex digits") << head + "a\\'zzb"
+                                        << "azzb";
+        QTest::newRow("ends in a unicode word") << head + "abc\\u"
+                                                << "abc";
+        QTest::newRow("ends in a negative sign") << head + "abc\\u-"
+                                                 << "abc";
+        QTest::newRow("ends while skipping fallback") << head + "abc\\uc5\\u233"
+                                                      << "abc\u00e9";
+        QTest::newRow("ends in a font table") << head + "{\\fonttbl{\\f0 Ari"
+                                              << "";
+        QTest::newRow("ends in binary data") << head + "a\\bin10 xy"
+                                             << "a";
+        QTest::newRow("huge binary length") << head + "a\\bin99999999999999 xyz}"
+                                            << "a";
+        QTest::newRow("negative binary length") << head + "a\\bin-5 b}"
+                                                << "ab";
+        QTest::newRow("huge unicode") << head + "\\u99999999999?a}"
+                                      << "\uFFFDa";
+        QTest::newRow("huge fallback count") << head + "\\uc99999999 \\u233 abc}d}"
+                                             << "\u00e9";
         QTest::newRow("huge font number")
-            << head + "{\\fonttbl{\\f99999999999 X;}}\\f-99999999999 a}" << "a";
+            << head + "{\\fonttbl{\\f99999999999 X;}}\\f-99999999999 a}"
+            << "a";
         QTest::newRow("huge colour values")
-            << head + "{\\colortbl;\\red999\\green-5\\blue99999999999;}\\cf1 a}" << "a";
-        QTest::newRow("huge code page") << head + "\\ansicpg99999999999 \\'e9}" << "\u00e9";
+            << head + "{\\colortbl;\\red999\\green-5\\blue99999999999;}\\cf1 a}"
+            << "a";
+        QTest::newRow("huge code page") << head + "\\ansicpg99999999999 \\'e9}"
+                                        << "\u00e9";
         QTest::newRow("many cell edges")
             << head + QByteArray("\\cellx100").repeated(1000) + "\\intbl a\\cell b\\row}"
             << "a\tb\n";
@@ -527,8 +548,10 @@ private Q_SLOTS:
                                         << "a";
         QTest::newRow("cells outside a table") << head + "a\\cell\\cell b\\row\\row c}"
                                                << "a\t\tb\n\nc";
-        QTest::newRow("star outside a group") << head + "a\\*b}" << "a";
-        QTest::newRow("nul bytes") << head + QByteArray("a\0b\0", 4) + "}" << "ab";
+        QTest::newRow("star outside a group") << head + "a\\*b}"
+                                              << "a";
+        QTest::newRow("nul bytes") << head + QByteArray("a\0b\0", 4) + "}"
+                                   << "ab";
     }
     void survivesDamagedInput() {
         QFETCH(QByteArray, rtf);
@@ -540,8 +563,8 @@ private Q_SLOTS:
         QElapsedTimer t;
         t.start();
         const int deep = 5000;
-        const QByteArray rtf = "{\\rtf1 a" + QByteArray(deep, '{') + "\\b deep" +
-                               QByteArray(deep, '}') + "b}";
+        const QByteArray rtf =
+            "{\\rtf1 a" + QByteArray(deep, '{') + "\\b deep" + QByteArray(deep, '}') + "b}";
         QTextDocument doc;
         platform::readRtf(rtf, &doc);
         QCOMPARE(doc.toPlainText(), QString("ab"));
@@ -549,8 +572,8 @@ private Q_SLOTS:
         QCOMPARE(formatAt(doc, 1).fontWeight(), int(QFont::Normal));
 
         const int allowed = platform::kRtfMaxDepth - 1;  // below the document's own group
-        const QByteArray kept = "{\\rtf1 a" + QByteArray(allowed, '{') + "\\b kept" +
-                                QByteArray(allowed, '}') + "b}";
+        const QByteArray kept =
+            "{\\rtf1 a" + QByteArray(allowed, '{') + "\\b kept" + QByteArray(allowed, '}') + "b}";
         QCOMPARE(plain(kept), QString("akeptb"));
         QVERIFY2(t.elapsed() < 20000, qPrintable(QString::number(t.elapsed())));
     }
@@ -572,7 +595,8 @@ private Q_SLOTS:
                                         QByteArray("\\red1\\green2\\blue3;").repeated(n / 8) + "}";
         QTest::newRow("cells") << head + QByteArray("\\cell").repeated(n) + "x";
         QTest::newRow("code page changes")
-            << head + QByteArray("\\ansicpg1251\\'e9\\ansicpg1253\\'e9\\ansicpg42\\'e9").repeated(n / 16);
+            << head + QByteArray("\\ansicpg1251\\'e9\\ansicpg1253\\'e9\\ansicpg42\\'e9")
+                          .repeated(n / 16);
         QTest::newRow("long control words") << head + ("\\" + QByteArray(4 * n, 'w'));
         QTest::newRow("long numbers") << head + ("\\fs" + QByteArray(4 * n, '9'));
         for (quint32 seed : {1u, 2u, 3u}) {
