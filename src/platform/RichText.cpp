@@ -52,111 +52,47 @@ constexpr char16_t kCp1252High[32] = {
     0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
 
-// The code pages RTF writers name. Anything else reads as 1252; keeping the list closed also
-// keeps a document from making us look up thousands of converter names.
+// The code pages RTF writers name, with the converter for each. Anything else reads as 1252;
+// keeping the list closed also keeps a document from making us look up thousands of names.
+struct Converter {
+    int codePage;
+    const char* name;
+};
+constexpr Converter kConverters[] = {
+    {437, "IBM437"},        {737, "IBM737"},        {775, "IBM775"},        {850, "IBM850"},
+    {852, "IBM852"},        {855, "IBM855"},        {857, "IBM857"},        {860, "IBM860"},
+    {861, "IBM861"},        {862, "IBM862"},        {863, "IBM863"},        {864, "IBM864"},
+    {865, "IBM865"},        {866, "IBM866"},        {869, "IBM869"},        {874, "windows-874"},
+    {932, "Shift_JIS"},     {936, "GBK"},           {949, "windows-949"},   {950, "Big5"},
+    {1250, "windows-1250"}, {1251, "windows-1251"}, {1253, "windows-1253"}, {1254, "windows-1254"},
+    {1255, "windows-1255"}, {1256, "windows-1256"}, {1257, "windows-1257"}, {1258, "windows-1258"},
+    {10000, "macintosh"},   {65001, "UTF-8"},
+};
+
 const char* converterName(int codePage) {
-    switch (codePage) {
-        case 437:
-            return "IBM437";
-        case 737:
-            return "IBM737";
-        case 775:
-            return "IBM775";
-        case 850:
-            return "IBM850";
-        case 852:
-            return "IBM852";
-        case 855:
-            return "IBM855";
-        case 857:
-            return "IBM857";
-        case 860:
-            return "IBM860";
-        case 861:
-            return "IBM861";
-        case 862:
-            return "IBM862";
-        case 863:
-            return "IBM863";
-        case 864:
-            return "IBM864";
-        case 865:
-            return "IBM865";
-        case 866:
-            return "IBM866";
-        case 869:
-            return "IBM869";
-        case 874:
-            return "windows-874";
-        case 932:
-            return "Shift_JIS";
-        case 936:
-            return "GBK";
-        case 949:
-            return "windows-949";
-        case 950:
-            return "Big5";
-        case 1250:
-            return "windows-1250";
-        case 1251:
-            return "windows-1251";
-        case 1253:
-            return "windows-1253";
-        case 1254:
-            return "windows-1254";
-        case 1255:
-            return "windows-1255";
-        case 1256:
-            return "windows-1256";
-        case 1257:
-            return "windows-1257";
-        case 1258:
-            return "windows-1258";
-        case 10000:
-            return "macintosh";
-        case 65001:
-            return "UTF-8";
-        default:
-            return nullptr;
-    }
+    for (const Converter& c : kConverters)
+        if (c.codePage == codePage)
+            return c.name;
+    return nullptr;
 }
 
-// \fcharset values and the code page each stands for; 0 means "the document's".
+// \fcharset values and the code page each stands for; any other character set means "the
+// document's code page".
+struct Charset {
+    int charset;
+    int codePage;
+};
+constexpr Charset kCharsets[] = {
+    {77, 10000}, {128, 932},  {129, 949},  {134, 936},  {136, 950},
+    {161, 1253}, {162, 1254}, {163, 1258}, {177, 1255}, {178, 1256},
+    {186, 1257}, {204, 1251}, {222, 874},  {238, 1250}, {254, 437},
+};
+
 int codePageForCharset(int charset) {
-    switch (charset) {
-        case 77:
-            return 10000;
-        case 128:
-            return 932;
-        case 129:
-            return 949;
-        case 134:
-            return 936;
-        case 136:
-            return 950;
-        case 161:
-            return 1253;
-        case 162:
-            return 1254;
-        case 163:
-            return 1258;
-        case 177:
-            return 1255;
-        case 178:
-            return 1256;
-        case 186:
-            return 1257;
-        case 204:
-            return 1251;
-        case 222:
-            return 874;
-        case 238:
-            return 1250;
-        case 254:
-            return 437;
-        default:
-            return 0;
-    }
+    for (const Charset& c : kCharsets)
+        if (c.charset == charset)
+            return c.codePage;
+    return 0;
 }
 
 int knownCodePage(int codePage) {
