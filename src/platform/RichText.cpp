@@ -32,6 +32,8 @@ namespace {
 // damaged or hostile one is held to them instead of being trusted.
 constexpr int kMaxTwips = 31680;  // 22 inches, more than any page is wide
 constexpr int kDefaultHalfPoints = 24;
+// Below 2 pt Qt's superscript and subscript sizes round to nothing.
+constexpr int kMinHalfPoints = 4;
 constexpr int kMaxHalfPoints = 576;  // 288 pt
 constexpr int kMaxTabs = 32;
 constexpr int kMaxCells = 64;
@@ -780,8 +782,9 @@ private:
                 c.hidden = on;
                 break;
             case Word::FontSize:
-                c.halfPoints =
-                    hasParam && param > 0 ? clampInt(param, 2, kMaxHalfPoints) : kDefaultHalfPoints;
+                c.halfPoints = hasParam && param > 0
+                                   ? clampInt(param, kMinHalfPoints, kMaxHalfPoints)
+                                   : kDefaultHalfPoints;
                 break;
             case Word::Foreground:
                 c.foreground = param;

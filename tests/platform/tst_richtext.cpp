@@ -288,7 +288,7 @@ private Q_SLOTS:
         QTest::addColumn<double>("points");
         QTest::newRow("normal") << QByteArray("\\fs21") << 10.5;
         QTest::newRow("huge") << QByteArray("\\fs99999999999999999999") << 288.0;
-        QTest::newRow("tiny") << QByteArray("\\fs1") << 1.0;
+        QTest::newRow("tiny") << QByteArray("\\fs1") << 2.0;
         QTest::newRow("zero") << QByteArray("\\fs0") << 12.0;
         QTest::newRow("negative") << QByteArray("\\fs-40") << 12.0;
         QTest::newRow("no number") << QByteArray("\\fs20\\fs") << 12.0;
@@ -299,6 +299,13 @@ private Q_SLOTS:
         QTextDocument doc;
         platform::readRtf("{\\rtf1" + word + " a}", &doc);
         QCOMPARE(formatAt(doc, 0).fontPointSize(), points);
+    }
+
+    void extremeSizesLayOutWithoutComplaint() {
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+        QTextDocument doc;
+        platform::readRtf("{\\rtf1\\fs1\\super a\\sub b\\fs99999\\nosupersub c}", &doc);
+        QVERIFY(doc.size().height() > 0);
     }
 
     // ---- paragraphs ---------------------------------------------------------------------
