@@ -1,9 +1,9 @@
 #include <QApplication>
 
-#include "device/Form1.h"
 #include "platform/AppInfo.h"
 #include "platform/Fonts.h"
 #include "platform/WindowRegistry.h"
+#include "startup/frmSplash.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     platform::WindowRegistry::setEndWhenLastWindowCloses(true);
     platform::installFonts();
 
-    platform::WindowRegistry::show<Form1>();
+    platform::WindowRegistry::show<frmSplash>();
     if (platform::App::HasEnded())
         return 0;
     return QApplication::exec();

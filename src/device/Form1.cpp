@@ -26,6 +26,7 @@
 #include "remote/InternetSwitch.h"
 #include "remote/internetsettings.h"
 #include "schedule/frmTimer.h"
+#include "startup/Helpme.h"
 #include "store/Module1.h"
 
 using platform::placeTwips;
@@ -301,7 +302,9 @@ void Form1::oncon_Click() {
 void Form1::off_Click() {
     InternetSwitch::TurnOff();
 }
-void Form1::helpit_Click() {}
+void Form1::helpit_Click() {
+    platform::WindowRegistry::show<Helpme>();
+}
 
 void Form1::dis_Click() {
     platform::MsgBox(QString::fromLatin1(kDisclaimer), platform::vbExclamation,
