@@ -48,12 +48,12 @@ done
 XDG_CONFIG_HOME="$work" DOMIVOX_COM1="$port" "$build/domivox" &
 win=""
 for _ in $(seq 100); do
-    win=$(xdotool search --name '^Domivox$' 2>/dev/null | head -n1 || true)
+    win=$(xdotool search --onlyvisible --name '^Domivox$' 2>/dev/null | head -n1 || true)
     [ -n "$win" ] && break
     sleep 0.1
 done
 xdotool windowmove "$win" 0 0
-sleep 0.5
+sleep 1.5
 # A few commands, so both sides show something: devices 1 and 3 on, devices 2 and 5 off.
 for button in "112 66" "112 162" "288 114" "288 258"; do
     xdotool mousemove --window "$win" $button click 1
