@@ -7,7 +7,6 @@
 //
 // Runs headless unless QT_QPA_PLATFORM says otherwise. Exits 1 when a target is missed.
 
-#include <sys/resource.h>
 #include <time.h>
 
 #include <algorithm>
@@ -21,23 +20,17 @@
 #include <QProcess>
 #include <QTimer>
 
-#include "../tests/support/TestSupport.h"
 #include "device/Form1.h"
 #include "lock/password.h"
 #include "platform/IntervalTimer.h"
 #include "platform/WindowRegistry.h"
 #include "store/Module1.h"
+#include "support/TestSupport.h"
 
 namespace {
 
 constexpr double kCpuTargetPercent = 2.0;
 constexpr double kFreshnessTargetMs = 2.0;  // median delay until the clock has the new value
-
-double cpuSeconds() {
-    rusage r{};
-    getrusage(RUSAGE_SELF, &r);
-    return r.ru_utime.tv_sec + r.ru_stime.tv_sec + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
-}
 
 // System-wide, so that two processes can compare their readings.
 double monotonicMs() {
@@ -60,10 +53,10 @@ struct Usage {
 };
 
 Usage measureIdle(double seconds) {
-    const double c0 = cpuSeconds();
+    const double c0 = testsupport::cpuSeconds();
     const double t0 = monotonicMs();
     idle(seconds);
-    return {(monotonicMs() - t0) / 1e3, cpuSeconds() - c0};
+    return {(monotonicMs() - t0) / 1e3, testsupport::cpuSeconds() - c0};
 }
 
 void storeTheCatalogue() {
@@ -115,12 +108,12 @@ int main(int argc, char** argv) {
 
     // One read on its own, for scale.
     const int reads = 20000;
-    double c0 = cpuSeconds();
+    double c0 = testsupport::cpuSeconds();
     double t0 = monotonicMs();
     for (int i = 0; i < reads; ++i)
         Module1::ReadSetting(QString::fromLatin1(Setting::password));
     const double readUs = (monotonicMs() - t0) * 1e3 / reads;
-    const double readCpuUs = (cpuSeconds() - c0) * 1e6 / reads;
+    const double readCpuUs = (testsupport::cpuSeconds() - c0) * 1e6 / reads;
 
     Form1* main = platform::WindowRegistry::show<Form1>();
     idle(0.5);  // let start-up settle

@@ -26,7 +26,6 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "../tests/support/TestSupport.h"
 #include "device/Form1.h"
 #include "platform/ChangeLabel.h"
 #include "platform/Clock.h"
@@ -35,6 +34,7 @@
 #include "schedule/ApplyDeviceState.h"
 #include "schedule/frmTimer.h"
 #include "store/Module1.h"
+#include "support/TestSupport.h"
 
 namespace {
 

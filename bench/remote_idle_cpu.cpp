@@ -6,7 +6,6 @@
 // The main window alone is measured first for comparison. Target: under 2% of one core with
 // the internet settings window open.
 
-#include <sys/resource.h>
 
 #include <cstdio>
 
@@ -16,21 +15,15 @@
 #include <QTimer>
 
 #include "../tests/platform/HttpTestServer.h"
-#include "../tests/support/TestSupport.h"
 #include "device/Form1.h"
 #include "platform/IntervalTimer.h"
 #include "platform/WebBrowser.h"
 #include "platform/WindowRegistry.h"
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
+#include "support/TestSupport.h"
 
 namespace {
-
-double cpuSeconds() {
-    rusage r{};
-    getrusage(RUSAGE_SELF, &r);
-    return r.ru_utime.tv_sec + r.ru_stime.tv_sec + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
-}
 
 // Share of one core used while the event loop runs for the given time.
 double percentOfOneCore(int seconds) {
@@ -38,10 +31,10 @@ double percentOfOneCore(int seconds) {
     QEventLoop loop;
     QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     QElapsedTimer wall;
-    const double cpu0 = cpuSeconds();
+    const double cpu0 = testsupport::cpuSeconds();
     wall.start();
     loop.exec();
-    return 100.0 * (cpuSeconds() - cpu0) / (wall.nsecsElapsed() / 1e9);
+    return 100.0 * (testsupport::cpuSeconds() - cpu0) / (wall.nsecsElapsed() / 1e9);
 }
 
 }  // namespace

@@ -27,12 +27,12 @@
 #include <QTimer>
 
 #include "../tests/platform/HttpTestServer.h"
-#include "../tests/support/TestSupport.h"
 #include "device/Form1.h"
 #include "platform/WebBrowser.h"
 #include "platform/WindowRegistry.h"
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
+#include "support/TestSupport.h"
 
 namespace {
 

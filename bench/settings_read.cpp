@@ -26,8 +26,9 @@ int main(int argc, char** argv) {
         matched += Module1::ReadSetting(Setting::password) == QLatin1String("secret");
     const double us = t.nsecsElapsed() / 1e3 / reads;
     std::printf("ReadSetting: %.2f us per read (%d of %d read back right)\n", us, matched, reads);
-    std::printf("at one read per millisecond that is %.2f%% of one core (target under 2%% for the "
-                "whole idle lock window)\n",
-                us / 10.0);
+    std::printf(
+        "at one read per millisecond that is %.2f%% of one core (target under 2%% for the "
+        "whole idle lock window)\n",
+        us / 10.0);
     return matched == reads ? 0 : 1;
 }

@@ -24,18 +24,6 @@ namespace {
 const QString kStartupFailure =
     "PLEASE CONFIGURE YOUR SETTINGS  In addition your serial port must be on com 1";
 
-const char* const kOn[] = {"START TV", "START SPRINKLER", "FRONT LIGHTS ON", "START POOL FILTER",
-                           "OPEN GARAGE DOOR"};
-const char* const kOff[] = {"STOP TV", "STOP SPINKLER", "FRONT LIGHTS OFF", "STOP POOL FILTER",
-                            "CLOSE GARAGE DOOR"};
-
-void storeFactoryNames() {
-    for (int n = 1; n <= 5; ++n) {
-        Module1::WriteSetting(Setting::ONBUTTON(n), kOn[n - 1]);
-        Module1::WriteSetting(Setting::OFFBUTTON(n), kOff[n - 1]);
-    }
-}
-
 QString writePicture(const QString& dir, const QString& name, int w, int h, const char* format) {
     QImage img(w, h, QImage::Format_RGB32);
     img.fill(Qt::blue);
@@ -111,17 +99,39 @@ private Q_SLOTS:
         QTest::addColumn<QString>("top");
         QTest::addColumn<QString>("item");
         QTest::addColumn<QString>("caption");
-        QTest::newRow("controlname") << "file" << "controlname" << "Edit Control Names";
-        QTest::newRow("cap") << "file" << "cap" << "Edit Picture/Caption";
-        QTest::newRow("tmfunction") << "file" << "tmfunction" << "Timer Function";
-        QTest::newRow("lock") << "file" << "lock" << "Lock Program";
-        QTest::newRow("dis") << "file" << "dis" << "Disclaimer";
-        QTest::newRow("exit") << "file" << "exit" << "Exit";
-        QTest::newRow("oncon") << "int" << "oncon" << "Turn Internet Controls On";
-        QTest::newRow("off") << "int" << "off" << "Turn Internet Controls Off";
-        QTest::newRow("internet") << "int" << "internet" << "Setup Internet Control";
-        QTest::newRow("about") << "ab" << "about" << "About";
-        QTest::newRow("helpit") << "help" << "helpit" << "Help File";
+        QTest::newRow("controlname") << "file"
+                                     << "controlname"
+                                     << "Edit Control Names";
+        QTest::newRow("cap") << "file"
+                             << "cap"
+                             << "Edit Picture/Caption";
+        QTest::newRow("tmfunction") << "file"
+                                    << "tmfunction"
+                                    << "Timer Function";
+        QTest::newRow("lock") << "file"
+                              << "lock"
+                              << "Lock Program";
+        QTest::newRow("dis") << "file"
+                             << "dis"
+                             << "Disclaimer";
+        QTest::newRow("exit") << "file"
+                              << "exit"
+                              << "Exit";
+        QTest::newRow("oncon") << "int"
+                               << "oncon"
+                               << "Turn Internet Controls On";
+        QTest::newRow("off") << "int"
+                             << "off"
+                             << "Turn Internet Controls Off";
+        QTest::newRow("internet") << "int"
+                                  << "internet"
+                                  << "Setup Internet Control";
+        QTest::newRow("about") << "ab"
+                               << "about"
+                               << "About";
+        QTest::newRow("helpit") << "help"
+                                << "helpit"
+                                << "Help File";
     }
     void theMenuCarriesEveryEntry() {
         QFETCH(QString, top);
@@ -158,7 +168,8 @@ private Q_SLOTS:
             const bool on = n <= 5;
             QTest::addRow("Command%d", n)
                 << n << QByteArray(1, char('a' + 2 * (device - 1) + (on ? 0 : 1))) << device
-                << QString(kOn[device - 1]) + (on ? " IS CURRENTLY ON" : " IS CURRENTLY OFF");
+                << QString(testsupport::kFactoryOn[device - 1]) +
+                       (on ? " IS CURRENTLY ON" : " IS CURRENTLY OFF");
         }
     }
     void buttonsSendTheirLetterAndNameTheDeviceByItsOnButton() {
@@ -166,7 +177,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, letter);
         QFETCH(int, device);
         QFETCH(QString, status);
-        storeFactoryNames();
+        testsupport::storeFactoryNames();
         Form1* f = open();
         QTest::mouseClick(f->Command(button), Qt::LeftButton);
         QCOMPARE(box->pty().read(1), letter);
@@ -186,7 +197,7 @@ private Q_SLOTS:
     }
 
     void pressingTwiceSendsTwice() {
-        storeFactoryNames();
+        testsupport::storeFactoryNames();
         Form1* f = open();
         f->Command(1)->click();
         const QString after = f->Label(1)->text();
@@ -196,7 +207,7 @@ private Q_SLOTS:
     }
 
     void anEditedCaptionShowsAtTheNextCommandOnly() {
-        storeFactoryNames();
+        testsupport::storeFactoryNames();
         Form1* f = open();
         f->Command(2)->click();
         f->Command(2)->setText("Lawn");
@@ -207,7 +218,7 @@ private Q_SLOTS:
 
     void aClosedPortChangesNoLabelAndSaysSoOncePerRun() {
         box->removePort();
-        storeFactoryNames();
+        testsupport::storeFactoryNames();
         Form1* f = open();
         QCOMPARE(boxes().size(), 1);
         for (int n : {1, 6, 1, 4})
@@ -224,7 +235,7 @@ private Q_SLOTS:
     }
 
     void aDeviceThatGoesAwayIsReportedOnceUntilAWriteSucceeds() {
-        storeFactoryNames();
+        testsupport::storeFactoryNames();
         Form1* f = open();
         f->Command(1)->click();
         QCOMPARE(box->pty().read(1), QByteArray("a"));
@@ -237,7 +248,7 @@ private Q_SLOTS:
     }
 
     void aSuccessfulWriteEndsARunOfFailures() {
-        storeFactoryNames();
+        testsupport::storeFactoryNames();
         Form1* f = open();
         f->MSComm1().setPortOpen(false);
         f->Command(2)->click();
@@ -253,7 +264,7 @@ private Q_SLOTS:
     }
 
     void lineEventsDropDtrButCommandsGoOn() {
-        storeFactoryNames();
+        testsupport::storeFactoryNames();
         Form1* f = open();
         QVERIFY(f->MSComm1().DTREnable());
         box->pty().send("ok");
@@ -284,12 +295,12 @@ private Q_SLOTS:
     }
 
     void storedNamesAndCaptionAreRestored() {
-        storeFactoryNames();
+        testsupport::storeFactoryNames();
         Module1::WriteSetting(Setting::OFFBUTTON(3), "Porch off");
         Module1::WriteSetting("caption", "Villa Domivox");
         Form1* f = open();
         for (int n = 1; n <= 5; ++n)
-            QCOMPARE(f->Command(n)->text(), QString(kOn[n - 1]));
+            QCOMPARE(f->Command(n)->text(), QString(testsupport::kFactoryOn[n - 1]));
         QCOMPARE(f->Command(8)->text(), QString("Porch off"));
         QCOMPARE(f->Command(10)->text(), QString("CLOSE GARAGE DOOR"));
         QCOMPARE(f->windowTitle(), QString("Villa Domivox"));
@@ -327,7 +338,7 @@ private Q_SLOTS:
     }
     void aMissingPictureKeepsTheDesignStateAndClosesTheLink() {
         QFETCH(bool, exists);
-        storeFactoryNames();
+        testsupport::storeFactoryNames();
         const QString path = box->appDir() + "/holiday.jpg";
         if (exists) {
             QFile junk(path);
@@ -356,13 +367,14 @@ private Q_SLOTS:
 
     void withoutAPortEverythingBeforeItIsDone() {
         box->removePort();
-        storeFactoryNames();
+        testsupport::storeFactoryNames();
         // Qt reads GIF but cannot write it: the smallest GIF there is, one pixel.
         const QString pic = box->appDir() + "/garden.gif";
         QFile gif(pic);
         QVERIFY(gif.open(QIODevice::WriteOnly));
-        gif.write(QByteArray::fromHex("47494638396101000100800000ffffff00000021f90401000000002c"
-                                      "00000000010001000002024401003b"));
+        gif.write(
+            QByteArray::fromHex("47494638396101000100800000ffffff00000021f90401000000002c"
+                                "00000000010001000002024401003b"));
         gif.close();
         Module1::WriteSetting("picture", pic);
         Module1::WriteSetting("caption", "Garden");

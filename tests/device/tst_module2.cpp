@@ -1,5 +1,3 @@
-#include <sys/resource.h>
-
 #include <QLabel>
 #include <QPushButton>
 #include <QtTest>
@@ -16,25 +14,6 @@
 
 using platform::WindowRegistry;
 
-namespace {
-double cpuSeconds() {
-    rusage r{};
-    getrusage(RUSAGE_SELF, &r);
-    return r.ru_utime.tv_sec + r.ru_stime.tv_sec + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
-}
-
-void storeFactoryNames() {
-    const char* on[] = {"START TV", "START SPRINKLER", "FRONT LIGHTS ON", "START POOL FILTER",
-                        "OPEN GARAGE DOOR"};
-    const char* off[] = {"STOP TV", "STOP SPINKLER", "FRONT LIGHTS OFF", "STOP POOL FILTER",
-                         "CLOSE GARAGE DOOR"};
-    for (int n = 1; n <= 5; ++n) {
-        Module1::WriteSetting(Setting::ONBUTTON(n), on[n - 1]);
-        Module1::WriteSetting(Setting::OFFBUTTON(n), off[n - 1]);
-    }
-}
-}  // namespace
-
 class TestModule2 : public QObject {
     Q_OBJECT
 
@@ -43,7 +22,7 @@ class TestModule2 : public QObject {
 private Q_SLOTS:
     void init() {
         box = std::make_unique<testsupport::Sandbox>();
-        storeFactoryNames();
+        testsupport::storeFactoryNames();
     }
     void cleanup() { box.reset(); }
 
@@ -70,9 +49,9 @@ private Q_SLOTS:
     }
 
     void pauseDoesNotSpinACore() {
-        const double cpu0 = cpuSeconds();
+        const double cpu0 = testsupport::cpuSeconds();
         Module2::Pause(0.5);
-        const double used = cpuSeconds() - cpu0;
+        const double used = testsupport::cpuSeconds() - cpu0;
         // A busy wait would use the whole 0.5 s; a generous bound keeps loaded machines green.
         QVERIFY2(used < 0.2, qPrintable(QString("CPU %1 s").arg(used)));
     }

@@ -19,17 +19,6 @@ using testhttp::Response;
 
 namespace {
 
-void storeFactoryNames() {
-    const char* on[] = {"START TV", "START SPRINKLER", "FRONT LIGHTS ON", "START POOL FILTER",
-                        "OPEN GARAGE DOOR"};
-    const char* off[] = {"STOP TV", "STOP SPINKLER", "FRONT LIGHTS OFF", "STOP POOL FILTER",
-                         "CLOSE GARAGE DOOR"};
-    for (int n = 1; n <= 5; ++n) {
-        Module1::WriteSetting(Setting::ONBUTTON(n), on[n - 1]);
-        Module1::WriteSetting(Setting::OFFBUTTON(n), off[n - 1]);
-    }
-}
-
 const int kRefresh = 300;  // the refresh time the tests poll with; the poll clock gets 200 ms
 
 }  // namespace
@@ -67,7 +56,7 @@ private Q_SLOTS:
     void init() {
         box = std::make_unique<testsupport::Sandbox>();
         server = std::make_unique<testhttp::Server>();
-        storeFactoryNames();
+        testsupport::storeFactoryNames();
         form = WindowRegistry::show<Form1>();
     }
     void cleanup() {

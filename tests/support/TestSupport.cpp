@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -11,6 +12,7 @@
 
 #include "platform/AppInfo.h"
 #include "platform/WindowRegistry.h"
+#include "store/Module1.h"
 
 namespace testsupport {
 
@@ -91,8 +93,12 @@ void Pty::closeSlave() {
     slave_ = -1;
 }
 
-RecordingMessageBox::RecordingMessageBox() { platform::setMessageBoxPresenter(this); }
-RecordingMessageBox::~RecordingMessageBox() { platform::setMessageBoxPresenter(nullptr); }
+RecordingMessageBox::RecordingMessageBox() {
+    platform::setMessageBoxPresenter(this);
+}
+RecordingMessageBox::~RecordingMessageBox() {
+    platform::setMessageBoxPresenter(nullptr);
+}
 
 void RecordingMessageBox::present(const QString& text, int style, const QString& title) {
     boxes.append({text, style, title});
@@ -117,7 +123,9 @@ Sandbox::~Sandbox() {
     qunsetenv("DOMIVOX_COM1");
 }
 
-QString Sandbox::settingsFile() const { return config_.path() + "/domivox/registry.ini"; }
+QString Sandbox::settingsFile() const {
+    return config_.path() + "/domivox/registry.ini";
+}
 
 void Sandbox::removePort() {
     qputenv("DOMIVOX_COM1", (appDir_.path() + "/no-such-port").toLocal8Bit());
@@ -126,6 +134,24 @@ void Sandbox::removePort() {
 void flushDeletes() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
+}
+
+const char* const kFactoryOn[5] = {"START TV", "START SPRINKLER", "FRONT LIGHTS ON",
+                                   "START POOL FILTER", "OPEN GARAGE DOOR"};
+const char* const kFactoryOff[5] = {"STOP TV", "STOP SPINKLER", "FRONT LIGHTS OFF",
+                                    "STOP POOL FILTER", "CLOSE GARAGE DOOR"};
+
+void storeFactoryNames() {
+    for (int n = 1; n <= 5; ++n) {
+        Module1::WriteSetting(Setting::ONBUTTON(n), QString::fromLatin1(kFactoryOn[n - 1]));
+        Module1::WriteSetting(Setting::OFFBUTTON(n), QString::fromLatin1(kFactoryOff[n - 1]));
+    }
+}
+
+double cpuSeconds() {
+    rusage r{};
+    getrusage(RUSAGE_SELF, &r);
+    return r.ru_utime.tv_sec + r.ru_stime.tv_sec + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
 }
 
 }  // namespace testsupport

@@ -87,4 +87,12 @@ private:
 // Runs deletions that windows scheduled when they unloaded.
 void flushDeletes();
 
+// The button names the panel left the factory with, and a store holding them.
+extern const char* const kFactoryOn[5];
+extern const char* const kFactoryOff[5];
+void storeFactoryNames();
+
+// CPU time this process has used so far, user and system, in seconds.
+double cpuSeconds();
+
 }  // namespace testsupport
