@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "platform/Controls.h"
 #include "platform/Errors.h"
 #include "platform/IntervalTimer.h"
 #include "platform/Twips.h"
@@ -102,12 +103,6 @@ std::optional<int> toInterval(const QString& text, double minus = 0.0) {
     return toWhole(*value - minus);
 }
 
-QGroupBox* makeFrame(QWidget* parent, const char* name, const char* caption) {
-    auto* f = new QGroupBox(QString::fromLatin1(caption), parent);
-    f->setObjectName(QString::fromLatin1(name));
-    return f;
-}
-
 QLineEdit* makeHiddenField(QWidget* parent, const QString& name, const QString& text) {
     auto* t = new QLineEdit(parent);
     t->setObjectName(name);
@@ -132,37 +127,25 @@ internetsettings::internetsettings() {
 void internetsettings::buildControls() {
     QWidget* c = client();
 
-    frame1_ = makeFrame(c, "Frame1", "Refresh Time");
-    placeTwips(frame1_, 120, 120, 3135, 1455);
-    text2_ = new QLineEdit(QStringLiteral("10000"), frame1_);
-    text2_->setObjectName(QStringLiteral("Text2"));
-    placeTwips(text2_, 120, 360, 1575, 315);
-    command2_ = new QPushButton(QStringLiteral("Update"), frame1_);
-    command2_->setObjectName(QStringLiteral("Command2"));
-    placeTwips(command2_, 1815, 330, 1215, 375);
-    label1_ = new QLabel(QStringLiteral("This is in milliseconds"), frame1_);
-    label1_->setObjectName(QStringLiteral("Label1"));
-    label1_->setTextFormat(Qt::PlainText);
-    placeTwips(label1_, 120, 840, 2895, 255);
+    using platform::addButton;
+    using platform::addFrame;
+    using platform::addTextBox;
+    frame1_ = addFrame(c, "Frame1", "Refresh Time", 120, 120, 3135, 1455);
+    text2_ = addTextBox(frame1_, "Text2", "10000", 120, 360, 1575, 315);
+    command2_ = addButton(frame1_, "Command2", "Update", 1815, 330, 1215, 375);
+    label1_ = platform::addLabel(frame1_, "Label1", "This is in milliseconds", 120, 840, 2895, 255);
 
-    frame2_ = makeFrame(c, "Frame2", "Internet Address");
-    placeTwips(frame2_, 3360, 120, 4815, 1455);
-    text1_ = new QLineEdit(QStringLiteral("Type Address"), frame2_);
-    text1_->setObjectName(QStringLiteral("Text1"));
+    frame2_ = addFrame(c, "Frame2", "Internet Address", 3360, 120, 4815, 1455);
+    text1_ = addTextBox(frame2_, "Text1", "Type Address", 120, 360, 4575, 315);
     text1_->setMaxLength(INT_MAX);
-    placeTwips(text1_, 120, 360, 4575, 315);
-    command1_ = new QPushButton(QStringLiteral("Save Address"), frame2_);
-    command1_->setObjectName(QStringLiteral("Command1"));
-    placeTwips(command1_, 120, 840, 1695, 375);
+    command1_ = addButton(frame2_, "Command1", "Save Address", 120, 840, 1695, 375);
 
-    frame3_ = makeFrame(c, "Frame3", "Preview");
-    placeTwips(frame3_, 120, 1680, 8055, 5400);
+    frame3_ = addFrame(c, "Frame3", "Preview", 120, 1680, 8055, 5400);
     webBrowser1_ = new platform::WebBrowser(frame3_);
     webBrowser1_->setObjectName(QStringLiteral("WebBrowser1"));
     placeTwips(webBrowser1_, 120, 300, 7815, 4980);
 
-    frame4_ = makeFrame(c, "Frame4", "How to use and configure");
-    placeTwips(frame4_, 8280, 120, 3000, 6960);
+    frame4_ = addFrame(c, "Frame4", "How to use and configure", 8280, 120, 3000, 6960);
     text3_ = new QPlainTextEdit(frame4_);
     text3_->setObjectName(QStringLiteral("Text3"));
     text3_->setPlainText(QString::fromLatin1(kInstructions).replace(QLatin1String("\r\n"), "\n"));
@@ -190,12 +173,7 @@ void internetsettings::buildControls() {
 }
 
 void internetsettings::buildMenu() {
-    QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
-    file->setObjectName(QStringLiteral("file"));
-    file->menuAction()->setObjectName(QStringLiteral("file"));
-    QAction* exit = file->addAction(QStringLiteral("Exit"));
-    exit->setObjectName(QStringLiteral("exit"));
-    connect(exit, &QAction::triggered, this, &internetsettings::exit_Click);
+    addMenuItem(addMenu("file", "File"), "exit", "Exit", [this] { exit_Click(); });
 }
 
 void internetsettings::Form_Load() {

@@ -8,6 +8,7 @@
 
 #include "device/Form1.h"
 #include "platform/AppInfo.h"
+#include "platform/Controls.h"
 #include "platform/Twips.h"
 #include "platform/WindowRegistry.h"
 #include "store/Module1.h"
@@ -48,13 +49,9 @@ disclaim::disclaim() {
     text1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     placeTwips(text1_, 240, 360, 7335, 1935);
 
-    check1_ = new QCheckBox(QStringLiteral("I agree to the disclaimer"), frame1_);
-    check1_->setObjectName(QStringLiteral("Check1"));
-    placeTwips(check1_, 240, 2880, 2055, 495);
-
-    command1_ = new QPushButton(QStringLiteral("I disagree"), frame1_);
-    command1_->setObjectName(QStringLiteral("Command1"));
-    placeTwips(command1_, 5640, 2880, 1935, 495);
+    check1_ =
+        platform::addCheckBox(frame1_, "Check1", "I agree to the disclaimer", 240, 2880, 2055, 495);
+    command1_ = platform::addButton(frame1_, "Command1", "I disagree", 5640, 2880, 1935, 495);
 
     setTabOrder(text1_, check1_);
     setTabOrder(check1_, command1_);

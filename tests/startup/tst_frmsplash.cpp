@@ -17,28 +17,6 @@
 
 using platform::WindowRegistry;
 
-namespace {
-
-// Counts the windows of each class that were ever shown.
-class ShowWatcher : public QObject {
-public:
-    ShowWatcher() { qApp->installEventFilter(this); }
-    ~ShowWatcher() override { qApp->removeEventFilter(this); }
-    int shown(const char* name) const { return counts_.value(QLatin1String(name)); }
-
-protected:
-    bool eventFilter(QObject* o, QEvent* e) override {
-        if (e->type() == QEvent::Show && o->isWidgetType() && static_cast<QWidget*>(o)->isWindow())
-            ++counts_[o->objectName()];
-        return false;
-    }
-
-private:
-    QHash<QString, int> counts_;
-};
-
-}  // namespace
-
 class TestFrmSplash : public QObject {
     Q_OBJECT
 
@@ -157,7 +135,7 @@ private Q_SLOTS:
         Module1::WriteSetting(Setting::disclaimer, "1");
         Module1::WriteSetting(Setting::ONBUTTON(1), "Pump on");
         Module1::WriteSetting(Setting::OFFBUTTON(1), "Pump off");
-        ShowWatcher watcher;
+        testsupport::ShowWatcher watcher;
         QElapsedTimer elapsed;
         elapsed.start();
         frmSplash* s = WindowRegistry::show<frmSplash>();
@@ -231,7 +209,7 @@ private Q_SLOTS:
         QFETCH(QString, value);
         if (stored)
             Module1::WriteSetting(Setting::disclaimer, value);
-        ShowWatcher watcher;
+        testsupport::ShowWatcher watcher;
         QVERIFY(!WindowRegistry::show<frmSplash>());
         QVERIFY(!WindowRegistry::isLoaded<frmSplash>());
         QCOMPARE(watcher.shown("frmSplash"), 0);
@@ -266,7 +244,7 @@ private Q_SLOTS:
         testsupport::flushDeletes();
         WindowRegistry::setEndWhenLastWindowCloses(true);
 
-        ShowWatcher watcher;
+        testsupport::ShowWatcher watcher;
         frmSplash* s = WindowRegistry::show<frmSplash>();
         QVERIFY(s);
         QVERIFY(s->isVisible());

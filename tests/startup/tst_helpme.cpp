@@ -17,23 +17,6 @@ namespace {
 
 const QString kFailure = "Please send readme.doc for more information";
 
-class ShowWatcher : public QObject {
-public:
-    ShowWatcher() { qApp->installEventFilter(this); }
-    ~ShowWatcher() override { qApp->removeEventFilter(this); }
-    int shown(const char* name) const { return counts_.value(QLatin1String(name)); }
-
-protected:
-    bool eventFilter(QObject* o, QEvent* e) override {
-        if (e->type() == QEvent::Show && o->isWidgetType() && static_cast<QWidget*>(o)->isWindow())
-            ++counts_[o->objectName()];
-        return false;
-    }
-
-private:
-    QHash<QString, int> counts_;
-};
-
 QAction* menuItem(QMainWindow* w, const char* top, const char* item) {
     QMenu* menu = w->menuBar()->findChild<QMenu*>(top);
     if (!menu)
@@ -137,7 +120,7 @@ private Q_SLOTS:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write("{\\rtf1 lower case}");
         }
-        ShowWatcher watcher;
+        testsupport::ShowWatcher watcher;
         QVERIFY(!openFromMenu());
         QCOMPARE(boxes().size(), 1);
         QCOMPARE(boxes()[0].text, kFailure);

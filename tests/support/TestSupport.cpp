@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QWidget>
 
 #include "platform/AppInfo.h"
 #include "platform/WindowRegistry.h"
@@ -129,6 +130,19 @@ QString Sandbox::settingsFile() const {
 
 void Sandbox::removePort() {
     qputenv("DOMIVOX_COM1", (appDir_.path() + "/no-such-port").toLocal8Bit());
+}
+
+ShowWatcher::ShowWatcher() {
+    QCoreApplication::instance()->installEventFilter(this);
+}
+ShowWatcher::~ShowWatcher() {
+    QCoreApplication::instance()->removeEventFilter(this);
+}
+
+bool ShowWatcher::eventFilter(QObject* o, QEvent* e) {
+    if (e->type() == QEvent::Show && o->isWidgetType() && static_cast<QWidget*>(o)->isWindow())
+        ++counts_[o->objectName()];
+    return false;
 }
 
 void flushDeletes() {

@@ -6,7 +6,9 @@
 #include <termios.h>
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
+#include <QObject>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -82,6 +84,20 @@ private:
     std::unique_ptr<Pty> pty_;
     RecordingMessageBox boxes_;
     bool ended_ = false;
+};
+
+// Counts, by object name, the windows that were ever shown while it exists.
+class ShowWatcher : public QObject {
+public:
+    ShowWatcher();
+    ~ShowWatcher() override;
+    int shown(const char* name) const { return counts_.value(QLatin1String(name)); }
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override;
+
+private:
+    QHash<QString, int> counts_;
 };
 
 // Runs deletions that windows scheduled when they unloaded.
