@@ -11,7 +11,7 @@ PACKAGES := build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev \
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build run test bench install clean format
+.PHONY: all deps configure build run test bench soak install clean format
 
 all: build
 
@@ -40,6 +40,12 @@ test: build
 
 bench: build
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target benches
+
+# Every window open and busy for SOAK_SECONDS, watched for memory growth, CPU and descriptors.
+SOAK_SECONDS ?= 1800
+soak: build
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target soak
+	BUILD_DIR=$(BUILD_DIR) bench/soak.sh $(SOAK_SECONDS)
 
 # DESTDIR is honoured: make install DESTDIR=/tmp/stage
 install: build

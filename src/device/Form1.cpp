@@ -214,6 +214,7 @@ void Form1::showStatus(int device, const QString& caption, bool on) {
     l->setText(caption + QStringLiteral(" ") +
                (on ? QStringLiteral("IS CURRENTLY ON") : QStringLiteral("IS CURRENTLY OFF")));
     platform::setBackColor(l, on ? platform::kColorGreen : platform::kColorRed);
+    Q_EMIT statusShown(device, on);
 }
 
 void Form1::sendFromButton(int button) {

@@ -63,6 +63,11 @@ public:
     void about_Click();
     void helpit_Click();
 
+Q_SIGNALS:
+    // A status line announced a command that went out; lets a watcher follow the board's state
+    // without reading label texts.
+    void statusShown(int device, bool on);
+
 protected:
     void Form_Load() override;
     void releaseResources() override;

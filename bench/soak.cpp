@@ -1,0 +1,135 @@
+// Every window open and busy for a long time, for bench/soak.sh to watch from outside: the main
+// window, the timer window restarting a short countdown whenever the last one has run out, the
+// internet settings window polling a page on 127.0.0.1 whose title flips now and then, the lock
+// window and both editors. The board is a pseudo-terminal read by a thread of its own.
+//
+//   soak [seconds]     (0 or nothing: until SIGTERM or SIGINT)
+//
+// Prints one line of progress every ten seconds and a last line when it ends.
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include "../tests/platform/HttpTestServer.h"
+#include "device/Form1.h"
+#include "editors/caption1.h"
+#include "editors/settings.h"
+#include "lock/password.h"
+#include "platform/WindowRegistry.h"
+#include "remote/internetsettings.h"
+#include "schedule/frmTimer.h"
+#include "store/Module1.h"
+#include "support/TestSupport.h"
+
+using platform::WindowRegistry;
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char c = 1;
+    (void)!::write(signalPipe[1], &c, 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::max(0, atoi(argv[1])) : 0;
+
+    // SIGTERM ends the run like the time limit does, with the last line printed.
+    if (::pipe(signalPipe) != 0)
+        return 2;
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGINT, onSignal);
+    QSocketNotifier stop(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&stop, &QSocketNotifier::activated, &app, [&app] { app.quit(); });
+
+    testsupport::Sandbox sandbox;
+    testsupport::storeFactoryNames();
+    Module1::WriteSetting("disclaimer", "True");
+    Module1::WriteSetting("password", "soak");
+
+    std::atomic<long long> letters{0};
+    std::atomic<bool> reading{true};
+    std::thread board([&] {
+        char buf[4096];
+        const int fd = sandbox.pty().masterFd();
+        while (reading) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) > 0) {
+                const ssize_t n = ::read(fd, buf, sizeof buf);
+                if (n > 0)
+                    letters += n;
+            }
+        }
+    });
+
+    testhttp::Server server;
+    QElapsedTimer wall;
+    wall.start();
+    server.on("/remote", [&wall](const testhttp::Request&) {
+        return testhttp::Response::titled((wall.elapsed() / 15000) % 2 ? "10000" : "00000");
+    });
+    Module1::WriteSetting(Setting::Address, server.url("/remote"));
+    Module1::WriteSetting(Setting::timer1, "1000");
+
+    WindowRegistry::show<Form1>();
+    WindowRegistry::show<internetsettings>();
+    WindowRegistry::show<password>();
+    WindowRegistry::show<settings>();
+    WindowRegistry::show<caption1>();
+    frmTimer* timer = WindowRegistry::show<frmTimer>();
+
+    int runs = 0;
+    QTimer restarter;
+    QObject::connect(&restarter, &QTimer::timeout, &app, [&] {
+        if (!timer->cmdStart()->isEnabled())
+            return;
+        const char* pattern = runs % 2 ? "01010" : "10101";
+        for (int k = 1; k <= 5; ++k)
+            timer->Text(k)->setText(QString(QLatin1Char(pattern[k - 1])));
+        timer->Text11()->setText("0");
+        timer->Text12()->setText("10");
+        timer->cmdStart()->click();
+        ++runs;
+    });
+    restarter.start(1000);
+
+    auto report = [&](const char* what) {
+        std::printf("%s t=%llds letters=%lld timer-runs=%d page-loads=%d boxes=%lld\n", what,
+                    qlonglong(wall.elapsed() / 1000), letters.load(), runs,
+                    server.hits("/remote"), qlonglong(sandbox.boxes().boxes.size()));
+        std::fflush(stdout);
+    };
+    QTimer progress;
+    QObject::connect(&progress, &QTimer::timeout, &app, [&] { report("progress"); });
+    progress.start(10000);
+    if (seconds > 0)
+        QTimer::singleShot(seconds * 1000, &app, [&app] { app.quit(); });
+
+    app.exec();
+    report("end");
+    const bool ok = sandbox.boxes().boxes.isEmpty() && runs > 0 && letters > 0;
+    for (const auto& b : sandbox.boxes().boxes)
+        std::fprintf(stderr, "message box: %s\n", qPrintable(b.text));
+    WindowRegistry::unloadAll();
+    reading = false;
+    board.join();
+    return ok ? 0 : 1;
+}
