@@ -113,8 +113,8 @@ int main(int argc, char** argv) {
 
     auto report = [&](const char* what) {
         std::printf("%s t=%llds letters=%lld timer-runs=%d page-loads=%d boxes=%lld\n", what,
-                    qlonglong(wall.elapsed() / 1000), letters.load(), runs,
-                    server.hits("/remote"), qlonglong(sandbox.boxes().boxes.size()));
+                    qlonglong(wall.elapsed() / 1000), letters.load(), runs, server.hits("/remote"),
+                    qlonglong(sandbox.boxes().boxes.size()));
         std::fflush(stdout);
     };
     QTimer progress;

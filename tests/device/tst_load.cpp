@@ -95,8 +95,9 @@ private Q_SLOTS:
         Form1* form = WindowRegistry::show<Form1>();
         QVERIFY(QTest::qWaitForWindowExposed(form));
         QList<QPair<int, bool>> updates;
-        connect(form, &Form1::statusShown, this,
-                [&updates](int device, bool on) { updates.append({device, on}); });
+        connect(form, &Form1::statusShown, this, [&updates](int device, bool on) {
+            updates.append({device, on});
+        });
         LineReader board(box->pty().masterFd());
 
         const int kClicks = 10000;
@@ -123,8 +124,8 @@ private Q_SLOTS:
             QVERIFY(last >= 0 && lastOff >= 0);
             QCOMPARE(form->Label(device)->text().endsWith(" ON"), last > lastOff);
         }
-        qInfo("%d clicks synthesized in %lld ms; %lld letters received, in order", kClicks,
-              clickMs, qlonglong(board.size()));
+        qInfo("%d clicks synthesized in %lld ms; %lld letters received, in order", kClicks, clickMs,
+              qlonglong(board.size()));
     }
 
     void aFlippingPageAndRepeatedPatternsKeepLettersAndStatusInStep() {
@@ -144,8 +145,9 @@ private Q_SLOTS:
 
         Form1* form = WindowRegistry::show<Form1>();
         QList<QPair<int, bool>> updates;
-        connect(form, &Form1::statusShown, this,
-                [&updates](int device, bool on) { updates.append({device, on}); });
+        connect(form, &Form1::statusShown, this, [&updates](int device, bool on) {
+            updates.append({device, on});
+        });
         LineReader board(box->pty().masterFd());
 
         int deepest = 0;
@@ -204,10 +206,11 @@ private Q_SLOTS:
         for (char c : letters)
             QVERIFY2(QByteArray("abcdefghij").contains(c), qPrintable(QString::number(int(c))));
         QCOMPARE(box->boxes().boxes.size(), 0);
-        qInfo("%d s: %lld letters sent and received (%lld for device 1), %d timer runs, "
-              "deepest pause nesting %d",
-              duration, qlonglong(letters.size()),
-              qlonglong(letters.count('a') + letters.count('b')), runs, deepest);
+        qInfo(
+            "%d s: %lld letters sent and received (%lld for device 1), %d timer runs, "
+            "deepest pause nesting %d",
+            duration, qlonglong(letters.size()), qlonglong(letters.count('a') + letters.count('b')),
+            runs, deepest);
     }
 };
 
