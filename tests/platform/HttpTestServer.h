@@ -321,8 +321,8 @@ private:
             if (progress->closed || s->state() != QAbstractSocket::ConnectedState)
                 return;
             while (progress->sent < length && s->bytesToWrite() < 256 * 1024) {
-                const QByteArray part = produce(progress->sent,
-                                                qMin<qint64>(64 * 1024, length - progress->sent));
+                const QByteArray part =
+                    produce(progress->sent, qMin<qint64>(64 * 1024, length - progress->sent));
                 if (part.isEmpty())
                     break;
                 s->write(part);

@@ -26,7 +26,7 @@ using Mode = testhttp::Response::Mode;
 
 namespace {
 
-const int kRefresh = 300;        // the refresh time polled with; the poll clock gets 200 ms
+const int kRefresh = 300;         // the refresh time polled with; the poll clock gets 200 ms
 const int kLoadTimeoutMs = 3000;  // the window's loader gives up on a page after this
 const qint64 kMiB = 1024 * 1024;
 
@@ -161,9 +161,9 @@ class TestHostilePages : public QObject {
                 server->serve("/remote", Response::page(randomBytes(4 * kMiB, 3), QByteArray()));
                 break;
             case Page::TitleThenRandom:
-                server->serve("/remote", Response::page("<title>10000</title>" +
-                                                            randomBytes(2 * kMiB, 4),
-                                                        "text/html"));
+                server->serve(
+                    "/remote",
+                    Response::page("<title>10000</title>" + randomBytes(2 * kMiB, 4), "text/html"));
                 break;
         }
     }
@@ -246,11 +246,12 @@ private Q_SLOTS:
         const qint64 rssAfter = statusKiB("VmRSS:");
         const qint64 ms = elapsed.elapsed();
 
-        qInfo("%s: %lld ms, %d loads, name \"%s\", sent \"%s\"; resident %lld -> %lld KiB "
-              "(peak %lld KiB); %d clock ticks, longest gap %lld ms; click to letter %lld ms",
-              QTest::currentDataTag(), ms, hostileLoads,
-              qPrintable(browser->LocationName().left(40)), line.constData(), rssBefore, rssAfter,
-              statusKiB("VmHWM:"), ticks, longestGapMs, clickMs);
+        qInfo(
+            "%s: %lld ms, %d loads, name \"%s\", sent \"%s\"; resident %lld -> %lld KiB "
+            "(peak %lld KiB); %d clock ticks, longest gap %lld ms; click to letter %lld ms",
+            QTest::currentDataTag(), ms, hostileLoads, qPrintable(browser->LocationName().left(40)),
+            line.constData(), rssBefore, rssAfter, statusKiB("VmHWM:"), ticks, longestGapMs,
+            clickMs);
         QCOMPARE(line.mid(1), sent);
         QCOMPARE(form->Label(1)->text(),
                  sent.isEmpty() ? QString("OFF STATE") : QString("START TV IS CURRENTLY ON"));
