@@ -163,14 +163,23 @@ QByteArray serialize(const Values& map) {
     return out;
 }
 
+// A settings file holds a few hundred bytes; one far beyond that is not read at all (its values
+// read as missing and saves refuse to replace it), so it cannot take the memory and the minutes
+// its reading would need.
+constexpr off_t kMaxFileBytes = 64 * 1024 * 1024;
+
 // Everything an open descriptor holds, or nothing when it cannot be read to its end.
 std::optional<QByteArray> readAll(int fd, off_t sizeHint) {
     QByteArray all;
-    all.reserve(qsizetype(qBound<off_t>(0, sizeHint, off_t(1) << 30)) + 1);
+    all.reserve(qsizetype(qBound<off_t>(0, sizeHint, kMaxFileBytes)) + 1);
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n > 0) {
+            if (all.size() + n > kMaxFileBytes) {
+                errno = EFBIG;
+                return std::nullopt;
+            }
             all.append(buffer, n);
         } else if (n == 0) {
             return all;
@@ -232,8 +241,10 @@ int openToRead(const QByteArray& native, struct stat& st) {
     const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return -1;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileBytes) {
+        const int why = S_ISREG(st.st_mode) && st.st_size > kMaxFileBytes ? EFBIG : errno;
         ::close(fd);
+        errno = why;
         return -1;
     }
     return fd;

@@ -239,6 +239,25 @@ private Q_SLOTS:
             QVERIFY2(readRaw().contains(kept), readRaw().left(400).constData());
     }
 
+    void aFileBeyondAnySensibleSizeIsNeitherReadNorReplaced() {
+        // A gigabyte that takes no disk: what the program could never have written.
+        writeRaw(kHeader + "disclaimer=\"1\"\nONBUTTON1=\"Pump on\"\n");
+        QVERIFY(QFile(file()).resize(qint64(1) << 30));
+        const qint64 before = statusKiB("VmRSS:");
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(Module1::ReadSetting(Setting::disclaimer), QString());
+        startTheProgram(false, "");
+        const qint64 after = statusKiB("VmRSS:");
+        qInfo("1 GiB file: start-up with acceptance %lld ms, resident %lld -> %lld KiB",
+              qint64(t.elapsed()), before, after);
+        QVERIFY2(after - before < 32 * 1024, qPrintable(QString::number(after - before)));
+        QCOMPARE(QFileInfo(file()).size(), qint64(1) << 30);
+        QFile f(file());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.read(64).startsWith(kHeader + "disclaimer=\"1\""));
+    }
+
     void aStoreThatIsNotAFileReadsEmptyAndTheProgramStarts_data() {
         QTest::addColumn<QString>("kind");
         QTest::newRow("folder") << "folder";
