@@ -7,7 +7,8 @@
 // The per-user store of named text values: an INI file at
 // $XDG_CONFIG_HOME/domivox/registry.ini (~/.config/domivox/registry.ini without the variable),
 // one section per key path. Text values are written quoted; anything else found in the file
-// (a bare number, a list, a byte array another program wrote) is kept but is not a plain string.
+// (a bare number, a list, a byte array another program wrote, a line a crash cut short, bytes
+// that are not UTF-8) is kept as it stands but is not a plain string.
 namespace platform::SettingsBackend {
 
 QString filePath();

@@ -2,7 +2,8 @@
 
 // A small HTTP/1.1 server on 127.0.0.1 for the web page loader's tests and benchmarks. Each
 // answer closes its connection. Besides plain pages it can answer slowly, hold an answer until
-// the test releases it, send a body or a header that never ends, and redirect.
+// the test releases it, send a body or a header that never ends, redirect, and stream a body of
+// any length made up as it goes, so a page of many megabytes never sits in memory whole.
 
 #include <functional>
 #include <memory>
@@ -45,7 +46,10 @@ struct Response {
         Hold,           // headers and `holdAfter` body bytes; the rest when the test releases it
         EndlessBody,    // headers, then `chunk` bytes every `everyMs` for ever
         EndlessHeader,  // a status line, then header lines for ever
+        Stream,         // `length` bytes from `produce`, made as the connection takes them
     };
+    // The bytes of a streamed body from `offset` on, at most `max` of them.
+    using Producer = std::function<QByteArray(qint64 offset, qint64 max)>;
 
     int status = 200;
     QByteArray reason = "OK";
@@ -55,6 +59,9 @@ struct Response {
     int chunk = 16;
     int everyMs = 20;
     int holdAfter = 0;
+    qint64 length = 0;
+    Producer produce;
+    bool sendLength = true;  // without it the body ends where the connection does
 
     Response& with(const QByteArray& name, const QByteArray& value) {
         headers.append({name, value});
@@ -78,6 +85,30 @@ struct Response {
         return page("<!DOCTYPE html>\n<html><head><title>" + title.toUtf8() +
                         "</title></head>\n<body><p>Remote control page</p></body></html>\n",
                     "text/html; charset=utf-8");
+    }
+    // A streamed page of `length` bytes: `filler` repeated, with each of `pieces` (offset, bytes)
+    // laid over it.
+    static Response generated(qint64 length, const QByteArray& filler,
+                              const QList<QPair<qint64, QByteArray>>& pieces,
+                              const QByteArray& type = "text/html") {
+        Response r;
+        r.mode = Mode::Stream;
+        r.length = length;
+        if (!type.isEmpty())
+            r.with("Content-Type", type);
+        r.produce = [filler, pieces](qint64 offset, qint64 max) {
+            QByteArray out(max, Qt::Uninitialized);
+            for (qint64 i = 0; i < max; ++i)
+                out[i] = filler[(offset + i) % filler.size()];
+            for (const auto& p : pieces) {
+                const qint64 from = qMax(offset, p.first);
+                const qint64 to = qMin(offset + max, p.first + p.second.size());
+                for (qint64 i = from; i < to; ++i)
+                    out[i - offset] = p.second[i - p.first];
+            }
+            return out;
+        };
+        return r;
     }
     static Response redirect(const QByteArray& location, int status = 302) {
         Response r;
@@ -235,8 +266,12 @@ private:
         QByteArray head = "HTTP/1.1 " + QByteArray::number(r.status) + " " + r.reason + "\r\n";
         for (const auto& h : r.headers)
             head += h.first + ": " + h.second + "\r\n";
-        if (r.mode != Mode::EndlessBody)
+        if (r.mode == Mode::Stream) {
+            if (r.sendLength)
+                head += "Content-Length: " + QByteArray::number(r.length) + "\r\n";
+        } else if (r.mode != Mode::EndlessBody) {
             head += "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
+        }
         head += "Connection: close\r\n\r\n";
         s->write(head);
         switch (r.mode) {
@@ -267,9 +302,39 @@ private:
                     return true;
                 });
                 break;
+            case Mode::Stream:
+                stream(s, r);
+                break;
             case Mode::EndlessHeader:
                 break;
         }
+    }
+
+    // Writes the streamed body as the connection drains, a little ahead of it.
+    static void stream(QTcpSocket* s, const Response& r) {
+        struct Progress {
+            qint64 sent = 0;
+            bool closed = false;
+        };
+        auto progress = std::make_shared<Progress>();
+        const auto pump = [s, progress, length = r.length, produce = r.produce] {
+            if (progress->closed || s->state() != QAbstractSocket::ConnectedState)
+                return;
+            while (progress->sent < length && s->bytesToWrite() < 256 * 1024) {
+                const QByteArray part =
+                    produce(progress->sent, qMin<qint64>(64 * 1024, length - progress->sent));
+                if (part.isEmpty())
+                    break;
+                s->write(part);
+                progress->sent += part.size();
+            }
+            if (progress->sent >= length) {
+                progress->closed = true;
+                s->disconnectFromHost();
+            }
+        };
+        QObject::connect(s, &QTcpSocket::bytesWritten, s, pump);
+        pump();
     }
 
     // Runs `step` every `ms` until it returns false or the connection goes.
