@@ -111,4 +111,8 @@ void storeFactoryNames();
 // CPU time this process has used so far, user and system, in seconds.
 double cpuSeconds();
 
+// A time bound of the normal build, stretched by the factor in DOMIVOX_TEST_SLOWDOWN for
+// builds that run slower (the sanitizer build sets 3); unset or not a number above 1 leaves it.
+int allowMs(int ms);
+
 }  // namespace testsupport
