@@ -112,7 +112,8 @@ void storeFactoryNames();
 double cpuSeconds();
 
 // A time bound of the normal build, stretched by the factor in DOMIVOX_TEST_SLOWDOWN for
-// builds that run slower (the sanitizer build sets 3); unset or not a number above 1 leaves it.
+// builds that run slower (the sanitizer build sets 3). Unset, not a number or outside 1 to 100:
+// the bound as it is.
 int allowMs(int ms);
 
 }  // namespace testsupport
