@@ -6,6 +6,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -166,6 +169,14 @@ double cpuSeconds() {
     rusage r{};
     getrusage(RUSAGE_SELF, &r);
     return r.ru_utime.tv_sec + r.ru_stime.tv_sec + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+}
+
+int allowMs(int ms) {
+    bool ok = false;
+    const double factor = qEnvironmentVariable("DOMIVOX_TEST_SLOWDOWN").toDouble(&ok);
+    if (!ok || !(factor > 1.0) || factor > 100.0)
+        return ms;
+    return static_cast<int>(std::min(ms * factor, double(INT_MAX)));
 }
 
 }  // namespace testsupport

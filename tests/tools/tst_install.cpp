@@ -95,13 +95,13 @@ private Q_SLOTS:
     }
 
     void startedThroughTheLinkItFindsItsOwnFiles() {
-        QVERIFY(startUpReachesThePort(15000));
+        QVERIFY(startUpReachesThePort(testsupport::allowMs(15000)));
     }
 
     void withoutItsFilesTheSameStartStopsShortOfThePort() {
         // Proves the check above means something: the picture really comes from that folder.
         QVERIFY(QFile::remove(installed("lib/domivox/serialcable.bmp")));
-        QVERIFY(!startUpReachesThePort(5000));
+        QVERIFY(!startUpReachesThePort(testsupport::allowMs(5000)));
     }
 };
 
