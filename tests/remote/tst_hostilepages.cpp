@@ -29,6 +29,13 @@ namespace {
 const int kRefresh = 300;         // the refresh time polled with; the poll clock gets 200 ms
 const int kLoadTimeoutMs = 3000;  // the window's loader gives up on a page after this
 const qint64 kMiB = 1024 * 1024;
+#if defined(__SANITIZE_ADDRESS__)
+// The address checker keeps freed memory aside for a while and adds bookkeeping of its own:
+// resident memory then says little about what the program holds.
+constexpr bool kResidentMemoryTells = false;
+#else
+constexpr bool kResidentMemoryTells = true;
+#endif
 
 qint64 statusKiB(const char* field) {
     QFile f("/proc/self/status");
@@ -292,8 +299,9 @@ private Q_SLOTS:
         QCOMPARE(line.mid(1), sent);
         QCOMPARE(form->Label(1)->text(),
                  sent.isEmpty() ? QString("OFF STATE") : QString("START TV IS CURRENTLY ON"));
-        QVERIFY2(rssAfter - rssBefore < 64 * 1024,
-                 qPrintable(QString("%1 KiB more").arg(rssAfter - rssBefore)));
+        if (kResidentMemoryTells)
+            QVERIFY2(rssAfter - rssBefore < 64 * 1024,
+                     qPrintable(QString("%1 KiB more").arg(rssAfter - rssBefore)));
         // Generous bounds: a clock of 100 ms ticked at least at a third of its pace, and never
         // stood still for seconds.
         QVERIFY2(ticks >= ms / 300, qPrintable(QString("%1 ticks in %2 ms").arg(ticks).arg(ms)));
