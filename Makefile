@@ -42,10 +42,12 @@ bench: build
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target benches
 
 # Every window open and busy for SOAK_SECONDS, watched for memory growth, CPU and descriptors.
+# SOAK_CPU=report prints the CPU share without judging it (see bench/soak.sh).
 SOAK_SECONDS ?= 1800
+SOAK_CPU ?= judge
 soak: build
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target soak
-	BUILD_DIR=$(BUILD_DIR) bench/soak.sh $(SOAK_SECONDS)
+	BUILD_DIR=$(BUILD_DIR) SOAK_CPU=$(SOAK_CPU) bench/soak.sh $(SOAK_SECONDS)
 
 # DESTDIR is honoured: make install DESTDIR=/tmp/stage
 install: build

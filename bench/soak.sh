@@ -11,7 +11,9 @@
 #   - CPU under 3 % of one core on average,
 #   - no file descriptor leak (the fewest open in the last ten samples is not above the most open
 #     in the first ten after the warm-up).
-# Exits 0 when all three hold. Samples go to $SOAK_LOG (default soak-samples.tsv in the build
+# Exits 0 when all three hold. With SOAK_CPU=report the CPU share is printed against its target
+# but does not decide the result: on a machine shared with other work the share of the 1 ms
+# clocks' wake-ups says more about the machine than about the program (docs/robustness.md). Samples go to $SOAK_LOG (default soak-samples.tsv in the build
 # folder): seconds, RSS in KiB, open descriptors, CPU ticks.
 set -euo pipefail
 
@@ -53,7 +55,7 @@ wait $pid || status=$?
 trap - EXIT
 cat "$build/soak-progress.log"
 
-awk -v warmup="$warmup" -v hz="$hz" -v status="$status" '
+awk -v warmup="$warmup" -v hz="$hz" -v status="$status" -v cpujudged="$([ "${SOAK_CPU:-judge}" = report ] && echo 0 || echo 1)" '
 function median(a, n,   i, j, t) {
     for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (a[j] < a[i]) { t = a[i]; a[i] = a[j]; a[j] = t }
     return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
@@ -75,7 +77,8 @@ END {
     printf "  resident memory: %d KiB after the warm-up, %d KiB at the end: %+d KiB (limit +2048)\n", rssEarly, rssLate, growth
     printf "  CPU after the warm-up: %.2f %% of one core (limit 3 %%); whole run %.2f %%\n", cpu, cpuAll
     printf "  open descriptors: at most %d after the warm-up, at least %d at the end\n", fdEarly, fdLate
-    ok = growth < 2048 && cpu < 3 && fdLate <= fdEarly && status == 0
+    if (!cpujudged) printf "  (CPU reported, not judged: SOAK_CPU=report)\n"
+    ok = growth < 2048 && (cpu < 3 || !cpujudged) && fdLate <= fdEarly && status == 0
     printf "  program exit status %d\n  %s\n", status, ok ? "PASSED" : "FAILED"
     exit ok ? 0 : 1
 }' "$log"
