@@ -104,13 +104,11 @@ bool readIni(QIODevice& device, QSettings::SettingsMap& map) {
         if (key.isEmpty() || key.contains(QLatin1Char('/')) || key.contains(QLatin1Char('\\')))
             continue;
         const QString value = line.mid(eq + 1).trimmed();
-        if (value.startsWith(QLatin1Char('"'))) {
-            if (const auto text = unquote(value))
-                map.insert(prefix + key, *text);
-        } else {
-            // Not written by us as text: kept as it stands so a later write does not lose it.
+        const auto text = value.startsWith(QLatin1Char('"')) ? unquote(value) : std::nullopt;
+        if (text)
+            map.insert(prefix + key, *text);
+        else  // not text we wrote, quoted or not: kept as it stands so a later write keeps it
             map.insert(prefix + key, value.toUtf8());
-        }
     }
     return true;
 }

@@ -125,14 +125,26 @@ private Q_SLOTS:
         QCOMPARE(ReadSetting("Address"), QString("http://x"));
     }
 
+    void anotherProgramsValuesSurviveOurWrites_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("number") << QByteArray("legacy=42");
+        QTest::newRow("list") << QByteArray("items=a, b");
+        QTest::newRow("byte array") << QByteArray("blob=@ByteArray(abc)");
+        QTest::newRow("unterminated quote") << QByteArray("half=\"half");
+        QTest::newRow("bad escape") << QByteArray("esc=\"a\\qb\"");
+        QTest::newRow("quote inside") << QByteArray("inner=\"a\"b\"");
+        QTest::newRow("lone quote") << QByteArray("q=\"");
+    }
     void anotherProgramsValuesSurviveOurWrites() {
-        writeRaw("[Software\\VAZ\\Registry]\nlegacy=42\nitems=a, b\n\n[Other\\Key]\nz=\"keep\"\n");
+        QFETCH(QByteArray, line);
+        writeRaw("[Software\\VAZ\\Registry]\n" + line + "\n\n[Other\\Key]\nz=\"keep\"\n" + line +
+                 "\n");
         WriteSetting("caption", "new");
+        WriteSetting("caption", "newer");
         const QByteArray raw = readRaw();
-        QVERIFY2(raw.contains("legacy=42"), raw.constData());
-        QVERIFY2(raw.contains("items=a, b"), raw.constData());
+        QCOMPARE(raw.count("\n" + line + "\n"), 2);
         QCOMPARE(ReadSetting(HKEY_CURRENT_USER, "Other\\Key", "z"), QString("keep"));
-        QCOMPARE(ReadSetting("caption"), QString("new"));
+        QCOMPARE(ReadSetting("caption"), QString("newer"));
     }
 
     void changesMadeOutsideAreSeenAtTheNextRead() {
