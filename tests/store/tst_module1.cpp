@@ -147,6 +147,29 @@ private Q_SLOTS:
         QCOMPARE(ReadSetting("caption"), QString("newer"));
     }
 
+    // Files the settings fuzzer turned up, with the lines of them that must outlive our writes.
+    void damagedFilesFromFuzzingKeepTheirLines_data() {
+        QTest::addColumn<QString>("fixture");
+        QTest::addColumn<QByteArrayList>("kept");
+        QTest::newRow("malformed quote of another program")
+            << "other-program-malformed-quote.ini"
+            << QByteArrayList{"count=42", "list=a, b", "broken=\"half", "name=\"kept\""};
+    }
+    void damagedFilesFromFuzzingKeepTheirLines() {
+        QFETCH(QString, fixture);
+        QFETCH(QByteArrayList, kept);
+        QFile source(QFINDTESTDATA("fixtures/" + fixture));
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        writeRaw(source.readAll());
+        QCOMPARE(ReadSetting(HKEY_CURRENT_USER, "Other\\Program", "broken"), QString());
+        WriteSetting("caption", "after the damage");
+        const QList<QByteArray> lines = readRaw().split('\n');
+        for (const QByteArray& line : kept)
+            QVERIFY2(lines.contains(line), line.constData());
+        QCOMPARE(ReadSetting(HKEY_CURRENT_USER, "Other\\Program", "name"), QString("kept"));
+        QCOMPARE(ReadSetting("caption"), QString("after the damage"));
+    }
+
     void changesMadeOutsideAreSeenAtTheNextRead() {
         WriteSetting("password", "one");
         QCOMPARE(ReadSetting("password"), QString("one"));
