@@ -112,18 +112,17 @@ QByteArray fileBytes() {
 }
 
 // The other program's section in the file as it now stands: every line below its header, up to
-// the next header or blank line, must still be one of its lines as written.
+// the next header or blank line, must still be one of its lines as written. (A damaged header
+// may hold the same text inside it, so only a line of its own counts.)
 void checkOtherProgramLines(const QByteArray& file) {
-    const QByteArray header = "[Other\\Program]\n";
-    const qsizetype at = file.lastIndexOf(header);
-    if (at < 0 || (at > 0 && file[at - 1] != '\n'))
+    const QList<QByteArray> all = file.split('\n');
+    const qsizetype header = all.lastIndexOf("[Other\\Program]");
+    if (header < 0)
         fail("the other program's section is gone", QString::fromUtf8(file));
     QList<QByteArray> lines;
-    for (const QByteArray& line : file.mid(at + header.size()).split('\n')) {
-        if (line.isEmpty() || line.startsWith('['))
-            break;
-        lines.append(line);
-    }
+    for (qsizetype i = header + 1; i < all.size() && !all[i].isEmpty() && !all[i].startsWith('[');
+         ++i)
+        lines.append(all[i]);
     for (const QByteArray& expected : kOtherLines)
         if (!lines.contains(expected))
             fail("a line of the other program is lost",
