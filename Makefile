@@ -74,3 +74,50 @@ test-asan: deps
 	cmake -S . -B $(ASAN_BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DDOMIVOX_SANITIZE=ON
 	cmake --build $(ASAN_BUILD_DIR) -j $(JOBS)
 	cd $(ASAN_BUILD_DIR) && $(ASAN_ENV) ctest --output-on-failure -j $(JOBS)
+# Fuzzing (see docs/fuzzing.md): `make fuzz` builds the libFuzzer targets with clang,
+# `make fuzz-ci` runs each for FUZZ_SECONDS and fails on any crash, leak or sanitizer report.
+FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 20
+FUZZ_TARGETS := rtf title entry settings
+FUZZ_PACKAGES := clang libclang-rt-14-dev
+FUZZ_LAUNCHER := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+
+.PHONY: fuzz-deps fuzz fuzz-ci
+
+fuzz-deps: deps
+	@missing=""; \
+	for p in $(FUZZ_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing missing packages:$$missing"; \
+	  $(SUDO) apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+fuzz: fuzz-deps
+	cmake -S fuzz -B $(FUZZ_BUILD_DIR) -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo $(FUZZ_LAUNCHER)
+	cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS)
+
+# Each target starts from its seeds in fuzz/corpus/<target>; what it finds goes to
+# $(FUZZ_BUILD_DIR)/ci/<target>, and a failing input is left there as crash-*, leak-* or timeout-*.
+fuzz-ci: fuzz
+	@failed=""; \
+	for t in $(FUZZ_TARGETS); do \
+	  case $$t in rtf) len=1024;; title) len=2048;; entry) len=64;; *) len=512;; esac; \
+	  dict=""; [ -f fuzz/$$t.dict ] && dict="-dict=fuzz/$$t.dict"; \
+	  mkdir -p $(FUZZ_BUILD_DIR)/ci/$$t; \
+	  echo "== $$t: $(FUZZ_SECONDS) s"; \
+	  QT_QPA_PLATFORM=offscreen LSAN_OPTIONS=suppressions=$(CURDIR)/fuzz/lsan.supp \
+	    $(FUZZ_BUILD_DIR)/$${t}_fuzzer -max_total_time=$(FUZZ_SECONDS) -timeout=25 \
+	    -max_len=$$len $$dict -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ_BUILD_DIR)/ci/$$t- $(FUZZ_BUILD_DIR)/ci/$$t fuzz/corpus/$$t \
+	    > $(FUZZ_BUILD_DIR)/ci/$$t.log 2>&1 || failed="$$failed $$t"; \
+	  grep -E '^Done|stat::number_of_executed_units' $(FUZZ_BUILD_DIR)/ci/$$t.log || true; \
+	done; \
+	if [ -n "$$failed" ]; then \
+	  for t in $$failed; do echo "== $$t failed:"; tail -n 60 $(FUZZ_BUILD_DIR)/ci/$$t.log; done; \
+	  echo "Fuzzing found faults in:$$failed"; exit 1; \
+	fi; \
+	echo "Fuzzing: no crash, leak or sanitizer report"

@@ -125,14 +125,49 @@ private Q_SLOTS:
         QCOMPARE(ReadSetting("Address"), QString("http://x"));
     }
 
+    void anotherProgramsValuesSurviveOurWrites_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("number") << QByteArray("legacy=42");
+        QTest::newRow("list") << QByteArray("items=a, b");
+        QTest::newRow("byte array") << QByteArray("blob=@ByteArray(abc)");
+        QTest::newRow("unterminated quote") << QByteArray("half=\"half");
+        QTest::newRow("bad escape") << QByteArray("esc=\"a\\qb\"");
+        QTest::newRow("quote inside") << QByteArray("inner=\"a\"b\"");
+        QTest::newRow("lone quote") << QByteArray("q=\"");
+    }
     void anotherProgramsValuesSurviveOurWrites() {
-        writeRaw("[Software\\VAZ\\Registry]\nlegacy=42\nitems=a, b\n\n[Other\\Key]\nz=\"keep\"\n");
+        QFETCH(QByteArray, line);
+        writeRaw("[Software\\VAZ\\Registry]\n" + line + "\n\n[Other\\Key]\nz=\"keep\"\n" + line +
+                 "\n");
         WriteSetting("caption", "new");
+        WriteSetting("caption", "newer");
         const QByteArray raw = readRaw();
-        QVERIFY2(raw.contains("legacy=42"), raw.constData());
-        QVERIFY2(raw.contains("items=a, b"), raw.constData());
+        QCOMPARE(raw.count("\n" + line + "\n"), 2);
         QCOMPARE(ReadSetting(HKEY_CURRENT_USER, "Other\\Key", "z"), QString("keep"));
-        QCOMPARE(ReadSetting("caption"), QString("new"));
+        QCOMPARE(ReadSetting("caption"), QString("newer"));
+    }
+
+    // Files the settings fuzzer turned up, with the lines of them that must outlive our writes.
+    void damagedFilesFromFuzzingKeepTheirLines_data() {
+        QTest::addColumn<QString>("fixture");
+        QTest::addColumn<QByteArrayList>("kept");
+        QTest::newRow("malformed quote of another program")
+            << "other-program-malformed-quote.ini"
+            << QByteArrayList{"count=42", "list=a, b", "broken=\"half", "name=\"kept\""};
+    }
+    void damagedFilesFromFuzzingKeepTheirLines() {
+        QFETCH(QString, fixture);
+        QFETCH(QByteArrayList, kept);
+        QFile source(QFINDTESTDATA("fixtures/" + fixture));
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        writeRaw(source.readAll());
+        QCOMPARE(ReadSetting(HKEY_CURRENT_USER, "Other\\Program", "broken"), QString());
+        WriteSetting("caption", "after the damage");
+        const QList<QByteArray> lines = readRaw().split('\n');
+        for (const QByteArray& line : kept)
+            QVERIFY2(lines.contains(line), line.constData());
+        QCOMPARE(ReadSetting(HKEY_CURRENT_USER, "Other\\Program", "name"), QString("kept"));
+        QCOMPARE(ReadSetting("caption"), QString("after the damage"));
     }
 
     void changesMadeOutsideAreSeenAtTheNextRead() {
