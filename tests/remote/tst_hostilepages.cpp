@@ -37,16 +37,6 @@ constexpr bool kResidentMemoryTells = false;
 constexpr bool kResidentMemoryTells = true;
 #endif
 
-qint64 statusKiB(const char* field) {
-    QFile f("/proc/self/status");
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
-
 QByteArray randomBytes(qint64 n, quint32 seed) {
     QRandomGenerator random(seed);
     QByteArray out(n, Qt::Uninitialized);
@@ -258,7 +248,7 @@ private Q_SLOTS:
             if (server->hits("/remote") > asked)
                 ++hostileLoads;
         });
-        const qint64 rssBefore = statusKiB("VmRSS:");
+        const qint64 rssBefore = testsupport::statusKiB("VmRSS:");
         QElapsedTimer elapsed;
         elapsed.start();
         sinceTick.start();
@@ -287,15 +277,15 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(hostileLoads >= 2, 4 * kLoadTimeoutMs + 10000);
         line += box->pty().drain(1000);
         clock.stop();
-        const qint64 rssAfter = statusKiB("VmRSS:");
+        const qint64 rssAfter = testsupport::statusKiB("VmRSS:");
         const qint64 ms = elapsed.elapsed();
 
         qInfo(
             "%s: %lld ms, %d loads, name \"%s\", sent \"%s\"; resident %lld -> %lld KiB "
             "(peak %lld KiB); %d clock ticks, longest gap %lld ms; click to letter %lld ms",
             QTest::currentDataTag(), ms, hostileLoads, qPrintable(browser->LocationName().left(40)),
-            line.constData(), rssBefore, rssAfter, statusKiB("VmHWM:"), ticks, longestGapMs,
-            clickMs);
+            line.constData(), rssBefore, rssAfter, testsupport::statusKiB("VmHWM:"), ticks,
+            longestGapMs, clickMs);
         QCOMPARE(line.mid(1), sent);
         QCOMPARE(form->Label(1)->text(),
                  sent.isEmpty() ? QString("OFF STATE") : QString("START TV IS CURRENTLY ON"));

@@ -35,16 +35,6 @@ const char* const kChildVariable = "DOMIVOX_FAULT_CHILD";
 const QByteArray kHeader = "[Software\\VAZ\\Registry]\n";
 
 // Resident and peak memory of this process, in KiB.
-qint64 statusKiB(const char* field) {
-    QFile f("/proc/self/status");
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
-
 // ---- the scenarios run as a child process -------------------------------------------------
 
 // Writes numbered values for ever, from the number in DOMIVOX_FAULT_FROM on, telling stdout each
@@ -212,7 +202,7 @@ private Q_SLOTS:
         writeRaw(content);
         content.clear();
 
-        const qint64 before = statusKiB("VmRSS:");
+        const qint64 before = testsupport::statusKiB("VmRSS:");
         QElapsedTimer t;
         t.start();
         QCOMPARE(Module1::ReadSetting(Setting::disclaimer), accepted ? QString("1") : QString());
@@ -220,7 +210,7 @@ private Q_SLOTS:
         QCOMPARE(Module1::ReadSetting(Setting::ONBUTTON(1)), QString("Pump on"));
         QCOMPARE(Module1::ReadSetting(Setting::OFFBUTTON(1)), QString("Pump off"));
         QCOMPARE(Module1::ReadSetting(Setting::caption), QString());
-        const qint64 after = statusKiB("VmRSS:");
+        const qint64 after = testsupport::statusKiB("VmRSS:");
         const qint64 fileKiB = QFileInfo(file()).size() / 1024;
         qInfo("file %lld KiB: first read %lld ms, resident %lld -> %lld KiB", fileKiB, readMs,
               before, after);
@@ -243,12 +233,12 @@ private Q_SLOTS:
         // A gigabyte that takes no disk: what the program could never have written.
         writeRaw(kHeader + "disclaimer=\"1\"\nONBUTTON1=\"Pump on\"\n");
         QVERIFY(QFile(file()).resize(qint64(1) << 30));
-        const qint64 before = statusKiB("VmRSS:");
+        const qint64 before = testsupport::statusKiB("VmRSS:");
         QElapsedTimer t;
         t.start();
         QCOMPARE(Module1::ReadSetting(Setting::disclaimer), QString());
         startTheProgram(false, "");
-        const qint64 after = statusKiB("VmRSS:");
+        const qint64 after = testsupport::statusKiB("VmRSS:");
         qInfo("1 GiB file: start-up with acceptance %lld ms, resident %lld -> %lld KiB",
               qint64(t.elapsed()), before, after);
         QVERIFY2(after - before < 32 * 1024, qPrintable(QString::number(after - before)));

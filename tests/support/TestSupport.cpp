@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QFile>
 #include <QWidget>
 
 #include "platform/AppInfo.h"
@@ -177,6 +178,16 @@ int allowMs(int ms) {
     if (!ok || !(factor > 1.0) || factor > 100.0)
         return ms;
     return static_cast<int>(std::min(ms * factor, double(INT_MAX)));
+}
+
+qint64 statusKiB(const char* field) {
+    QFile f("/proc/self/status");
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong();
+    return -1;
 }
 
 }  // namespace testsupport

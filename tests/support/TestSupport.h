@@ -111,6 +111,9 @@ void storeFactoryNames();
 // CPU time this process has used so far, user and system, in seconds.
 double cpuSeconds();
 
+// A figure of this process's /proc/self/status in KiB ("VmRSS:", "VmHWM:"), or -1.
+qint64 statusKiB(const char* field);
+
 // A time bound of the normal build, stretched by the factor in DOMIVOX_TEST_SLOWDOWN for
 // builds that run slower (the sanitizer build sets 3). Unset, not a number or outside 1 to 100:
 // the bound as it is.
