@@ -26,6 +26,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include "FuzzSupport.h"
 #include "platform/ChangeLabel.h"
 #include "platform/IntervalTimer.h"
 #include "platform/WindowRegistry.h"
@@ -132,18 +133,6 @@ void checkWindow(const QString& minutes, const QString& seconds) {
     w->Text12()->clear();
 }
 
-// Remarks about this machine's fonts and the offscreen platform are not about the input.
-void failOnWarning(QtMsgType type, const QMessageLogContext&, const QString& message) {
-    const QString m = message.trimmed();
-    if (m.startsWith(QLatin1String("OpenType support missing")) ||
-        m.startsWith(QLatin1String("This plugin does not support")) ||
-        m.startsWith(QLatin1String("QStandardPaths: wrong permissions")))
-        return;
-    std::fprintf(stderr, "Qt message: %s\n", qPrintable(m));
-    if (type != QtDebugMsg && type != QtInfoMsg)
-        std::abort();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
@@ -154,7 +143,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     // Never destroyed: the window lives as long as the process, and Qt cannot take its
     // application away from under a window at exit.
     new QApplication(*argc, *argv);
-    qInstallMessageHandler(failOnWarning);
+    qInstallMessageHandler(fuzzsupport::failOnWarning);
     return 0;
 }
 

@@ -16,6 +16,7 @@
 #include <QGuiApplication>
 #include <QTextDocument>
 
+#include "FuzzSupport.h"
 #include "platform/RichText.h"
 
 namespace {
@@ -35,24 +36,13 @@ void readExactly(const char* bytes, size_t size) {
     (void)document.toPlainText();
 }
 
-// A warning from Qt while it takes in what the reader made (a font size it refuses, a bad
-// position) is a finding too: stop there, like a crash. Only the font engine's remark that an
-// installed font cannot shape some script is about this machine's fonts, not about the input.
-void failOnWarning(QtMsgType type, const QMessageLogContext&, const QString& message) {
-    if (message.trimmed().startsWith(QLatin1String("OpenType support missing")))
-        return;
-    std::fprintf(stderr, "Qt message: %s\n", qPrintable(message));
-    if (type != QtDebugMsg && type != QtInfoMsg)
-        std::abort();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     setenv("XDG_RUNTIME_DIR", "/tmp", 0);
     static QGuiApplication app(*argc, *argv);
-    qInstallMessageHandler(failOnWarning);
+    qInstallMessageHandler(fuzzsupport::failOnWarning);
     return 0;
 }
 

@@ -36,6 +36,7 @@
 #include <QTextFrame>
 #include <QUrl>
 
+#include "FuzzSupport.h"
 #include "platform/HtmlPage.h"
 
 namespace html = platform::html;
@@ -127,24 +128,13 @@ void checkPreview(const QString& preview) {
         fail("preview longer than its budget", preview);
 }
 
-// Remarks about this machine's fonts and runtime folder are not about the input.
-void failOnWarning(QtMsgType type, const QMessageLogContext&, const QString& message) {
-    const QString m = message.trimmed();
-    if (m.startsWith(QLatin1String("OpenType support missing")) ||
-        m.startsWith(QLatin1String("QStandardPaths: wrong permissions")))
-        return;
-    std::fprintf(stderr, "Qt message: %s\n", qPrintable(message));
-    if (type != QtDebugMsg && type != QtInfoMsg)
-        std::abort();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     setenv("XDG_RUNTIME_DIR", "/tmp", 0);
     static QGuiApplication app(*argc, *argv);
-    qInstallMessageHandler(failOnWarning);
+    qInstallMessageHandler(fuzzsupport::failOnWarning);
     return 0;
 }
 
