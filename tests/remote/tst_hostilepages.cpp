@@ -14,6 +14,7 @@
 #include "../platform/HttpTestServer.h"
 #include "../support/TestSupport.h"
 #include "device/Form1.h"
+#include "platform/IntervalTimer.h"
 #include "platform/WebBrowser.h"
 #include "platform/WindowRegistry.h"
 #include "remote/internetsettings.h"
@@ -96,7 +97,7 @@ class TestHostilePages : public QObject {
     internetsettings* poller = nullptr;
 
     // The internet settings window polling the test server's page, which shows "00000" and has
-    // been seen by the poller; nothing has been sent.
+    // been seen by the poller; the line is quiet.
     void startPolling() {
         server->setTitle("/remote", "00000");
         Module1::WriteSetting(Setting::Address, server->url("/remote"));
@@ -109,7 +110,11 @@ class TestHostilePages : public QObject {
         poller->Command2()->click();
         QTRY_COMPARE(poller->WebBrowser1()->LocationName(), QString("00000"));
         QTRY_COMPARE(poller->Text9()->text(), QString("00000"));
-        QCOMPARE(box->pty().drain(), QByteArray());
+        // On a slow machine the first page can arrive after the first poll is due; that poll
+        // rightly switches device 1 off. Either way the rows start from a quiet line.
+        QTRY_VERIFY(!poller->Timer3()->Enabled());
+        const QByteArray early = box->pty().drain();
+        QVERIFY2(early.isEmpty() || early == "b", early.constData());
     }
 
     void serve(Page page) {
@@ -229,6 +234,7 @@ private Q_SLOTS:
         startPolling();
         if (QTest::currentTestFailed())
             return;
+        const QString statusBefore = form->Label(1)->text();
         WebBrowser* browser = poller->WebBrowser1();
         if (page == Page::CompressionBomb)
             compressionBomb();  // made before anything is measured
@@ -288,7 +294,7 @@ private Q_SLOTS:
             longestGapMs, clickMs);
         QCOMPARE(line.mid(1), sent);
         QCOMPARE(form->Label(1)->text(),
-                 sent.isEmpty() ? QString("OFF STATE") : QString("START TV IS CURRENTLY ON"));
+                 sent.isEmpty() ? statusBefore : QString("START TV IS CURRENTLY ON"));
         if (kResidentMemoryTells)
             QVERIFY2(rssAfter - rssBefore < 64 * 1024,
                      qPrintable(QString("%1 KiB more").arg(rssAfter - rssBefore)));
