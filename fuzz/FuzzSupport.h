@@ -22,4 +22,15 @@ inline void failOnWarning(QtMsgType type, const QMessageLogContext&, const QStri
         std::abort();
 }
 
+// The offscreen platform, Qt's warnings as findings, and the application a target needs. The
+// application is never destroyed: a window may live as long as the process, and Qt cannot take
+// its application away from under a window at exit.
+template <class Application>
+void startQt(int* argc, char*** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    setenv("XDG_RUNTIME_DIR", "/tmp", 0);
+    new Application(*argc, *argv);
+    qInstallMessageHandler(failOnWarning);
+}
+
 }  // namespace fuzzsupport

@@ -136,14 +136,9 @@ void checkWindow(const QString& minutes, const QString& seconds) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    setenv("XDG_RUNTIME_DIR", "/tmp", 0);
     static QTemporaryDir config;  // the window must not touch the user's settings
     setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
-    // Never destroyed: the window lives as long as the process, and Qt cannot take its
-    // application away from under a window at exit.
-    new QApplication(*argc, *argv);
-    qInstallMessageHandler(fuzzsupport::failOnWarning);
+    fuzzsupport::startQt<QApplication>(argc, argv);
     return 0;
 }
 

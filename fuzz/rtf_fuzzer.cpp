@@ -39,10 +39,7 @@ void readExactly(const char* bytes, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    setenv("XDG_RUNTIME_DIR", "/tmp", 0);
-    static QGuiApplication app(*argc, *argv);
-    qInstallMessageHandler(fuzzsupport::failOnWarning);
+    fuzzsupport::startQt<QGuiApplication>(argc, argv);
     return 0;
 }
 

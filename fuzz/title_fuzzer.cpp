@@ -131,10 +131,7 @@ void checkPreview(const QString& preview) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    setenv("XDG_RUNTIME_DIR", "/tmp", 0);
-    static QGuiApplication app(*argc, *argv);
-    qInstallMessageHandler(fuzzsupport::failOnWarning);
+    fuzzsupport::startQt<QGuiApplication>(argc, argv);
     return 0;
 }
 
