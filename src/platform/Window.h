@@ -32,7 +32,8 @@ public:
     void Unload();
     bool isUnloaded() const { return unloaded_; }
 
-    // Sets a control's caption (window title) the way the windows do.
+    // Sets the window's caption. The title bar shows it exactly as it stands: an empty caption
+    // gives an empty title, and "[*]" is text like any other.
     void setCaption(const QString& text) { setWindowTitle(text); }
     QString caption() const { return windowTitle(); }
 
@@ -53,6 +54,8 @@ protected:
     IntervalTimer* addTimer(const QString& name, int intervalMs, bool enabled,
                             std::function<void()> handler);
 
+    bool event(QEvent* event) override;
+    // A disabled window (the locked main window) refuses a close request from its frame.
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -60,6 +63,7 @@ private:
     void runLoad() { Form_Load(); }
     void destroyForEnd();
     void killTimers();
+    void writeNativeTitle();
 
     QWidget* client_;
     bool unloaded_ = false;

@@ -150,7 +150,9 @@ void internetsettings::buildControls() {
     text3_->setObjectName(QStringLiteral("Text3"));
     text3_->setPlainText(QString::fromLatin1(kInstructions).replace(QLatin1String("\r\n"), "\n"));
     text3_->setReadOnly(true);
-    text3_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    text3_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    text3_->setWordWrapMode(QTextOption::WordWrap);
+    text3_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     text3_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     placeTwips(text3_, 120, 300, 2760, 6540);
 
