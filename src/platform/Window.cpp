@@ -1,5 +1,7 @@
 #include "platform/Window.h"
 
+#include <cstdlib>
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QGuiApplication>
