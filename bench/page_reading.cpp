@@ -11,7 +11,6 @@
 #include <cstdlib>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QTextDocument>
 
 #include "../tests/platform/HostileHtml.h"
@@ -19,23 +18,6 @@
 #include "platform/WebBrowser.h"
 
 namespace html = platform::html;
-
-namespace {
-
-template <typename Read>
-double quickestMs(int runs, Read read) {
-    double best = -1;
-    for (int run = 0; run < runs; ++run) {
-        QElapsedTimer clock;
-        clock.start();
-        read();
-        const double ms = clock.nsecsElapsed() / 1e6;
-        best = best < 0 ? ms : qMin(best, ms);
-    }
-    return best;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -50,15 +32,15 @@ int main(int argc, char** argv) {
     bool allMet = true;
     for (const hostilehtml::Shape& s : hostilehtml::shapes()) {
         const QByteArray bytes = s.page(mib * 1024 * 1024).toUtf8();
-        const double titleMs = quickestMs(runs, [&] {
+        const double titleMs = hostilehtml::quickestMs(runs, [&] {
             const QString text = html::decodeDocument(bytes, "utf-8", html::Kind::Html);
             html::documentTitle(text);
         });
         const QString text = html::decodeDocument(bytes, "utf-8", html::Kind::Html);
         QString preview;
-        const double previewMs = quickestMs(
+        const double previewMs = hostilehtml::quickestMs(
             runs, [&] { preview = html::previewHtml(text, platform::WebBrowser::kPreviewChars); });
-        const double layoutMs = quickestMs(1, [&] {
+        const double layoutMs = hostilehtml::quickestMs(1, [&] {
             QTextDocument document;
             document.setHtml(preview);
         });

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 
@@ -17,6 +18,21 @@ struct Shape {
     // The title a reader must find in it; a null string where there is none to find.
     std::function<QString(qsizetype chars)> title;
 };
+
+// The quickest of `runs` runs of `read`, in milliseconds: the others say more about the
+// machine's load than about the reader.
+template <typename Read>
+double quickestMs(int runs, Read read) {
+    double best = -1;
+    for (int run = 0; run < runs; ++run) {
+        QElapsedTimer clock;
+        clock.start();
+        read();
+        const double ms = clock.nsecsElapsed() / 1e6;
+        best = best < 0 ? ms : qMin(best, ms);
+    }
+    return best;
+}
 
 inline QString repeated(const QString& unit, qsizetype chars) {
     return unit.repeated(qMax<qsizetype>(1, chars / unit.size()));

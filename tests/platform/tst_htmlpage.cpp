@@ -1,4 +1,3 @@
-#include <QElapsedTimer>
 #include <QtTest>
 
 #include "HostileHtml.h"
@@ -11,20 +10,6 @@ namespace html = platform::html;
 namespace {
 
 const qsizetype kMiB = 1024 * 1024;
-
-// The quickest of three runs, in milliseconds: the others say more about the machine's load.
-template <typename Read>
-qint64 quickest(Read read) {
-    qint64 best = -1;
-    for (int run = 0; run < 3; ++run) {
-        QElapsedTimer clock;
-        clock.start();
-        read();
-        const qint64 ms = clock.elapsed();
-        best = best < 0 ? ms : qMin(best, ms);
-    }
-    return best;
-}
 
 }  // namespace
 
@@ -56,12 +41,12 @@ private Q_SLOTS:
 
         for (const bool preview : {false, true}) {
             const auto read = [preview](const QString& page) {
-                return quickest([&] {
+                return qint64(hostilehtml::quickestMs(3, [&] {
                     if (preview)
                         html::previewHtml(page, platform::WebBrowser::kPreviewChars);
                     else
                         html::documentTitle(page);
-                });
+                }));
             };
             const qint64 smallMs = read(small);
             const qint64 largeMs = read(large);
