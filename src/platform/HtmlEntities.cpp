@@ -2265,6 +2265,31 @@ bool lookupEntity(const char* name, std::size_t length, char32_t* first, char32_
     return true;
 }
 
+bool longestEntity(const char* text, std::size_t available, std::size_t* length, char32_t* first,
+                   char32_t* second) {
+    // The prefix grows one character at a time while some name still begins with it, so text
+    // that names nothing costs a bisection or two, not one for every length it could have.
+    const Entity* begin = kEntities;
+    const Entity* end = kEntities + sizeof kEntities / sizeof kEntities[0];
+    bool found = false;
+    for (std::size_t len = 1; len <= available; ++len) {
+        const auto less = [len](const Entity& e, const char* key) {
+            return std::strncmp(e.name, key, len) < 0;
+        };
+        begin = std::lower_bound(begin, end, text, less);
+        if (begin == end || std::strncmp(begin->name, text, len) != 0)
+            break;
+        // Of the names with this prefix, the one that is nothing more sorts first.
+        if (std::strlen(begin->name) == len) {
+            found = true;
+            *length = len;
+            *first = begin->first;
+            *second = begin->second;
+        }
+    }
+    return found;
+}
+
 std::size_t longestEntityName() {
     return 32;
 }

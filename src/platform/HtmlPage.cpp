@@ -1,5 +1,9 @@
 #include "platform/HtmlPage.h"
 
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
 #include <QList>
 #include <QStringDecoder>
 
@@ -58,16 +62,33 @@ struct Attribute {
     QString value;
 };
 
-// Reads a tag from the first character of its name to just past its '>' (or to the end of the
-// text). Quoted attribute values may hold '>', so they are read as values, not searched through.
-qsizetype readTag(QStringView s, qsizetype at, QString* name, QList<Attribute>* attributes) {
+// A tag's name, lowercased, without a heap allocation for each of a page's many tags. Only the
+// first kMax characters are kept: longer names are nothing this reader knows.
+struct TagName {
+    static constexpr qsizetype kMax = 15;
+    char16_t chars[kMax + 1];
+    qsizetype size = 0;
+    QStringView view() const { return QStringView(chars, size); }
+};
+
+// Reads a tag's name from its first character; returns where the name ends.
+qsizetype readTagName(QStringView s, qsizetype at, TagName* name) {
     const qsizetype n = s.size();
     qsizetype i = at;
-    QString tag;
-    while (i < n && !isAsciiWhitespace(s[i]) && s[i] != u'/' && s[i] != u'>')
-        tag.append(QChar(asciiLower(s[i++].unicode())));
-    if (name)
-        *name = tag;
+    name->size = 0;
+    while (i < n && !isAsciiWhitespace(s[i]) && s[i] != u'/' && s[i] != u'>') {
+        if (name->size <= TagName::kMax)
+            name->chars[name->size++] = asciiLower(s[i].unicode());
+        ++i;
+    }
+    return i;
+}
+
+// Reads a tag's attributes from `i` to just past its '>' (or to the end of the text). Quoted
+// attribute values may hold '>', so they are read as values, not searched through. Without
+// `attributes` nothing is copied.
+qsizetype readAttributes(QStringView s, qsizetype i, QList<Attribute>* attributes) {
+    const qsizetype n = s.size();
     for (;;) {
         while (i < n && (isAsciiWhitespace(s[i]) || s[i] == u'/'))
             ++i;
@@ -75,33 +96,123 @@ qsizetype readTag(QStringView s, qsizetype at, QString* name, QList<Attribute>* 
             return n;
         if (s[i] == u'>')
             return i + 1;
-        Attribute a;
-        a.name.append(QChar(asciiLower(s[i++].unicode())));  // may itself be '='
+        const qsizetype nameStart = i++;  // the first character may itself be '='
         while (i < n && !isAsciiWhitespace(s[i]) && s[i] != u'/' && s[i] != u'>' && s[i] != u'=')
-            a.name.append(QChar(asciiLower(s[i++].unicode())));
+            ++i;
+        const qsizetype nameEnd = i;
         while (i < n && isAsciiWhitespace(s[i]))
             ++i;
+        qsizetype valueStart = i;
+        qsizetype valueEnd = i;
         if (i < n && s[i] == u'=') {
             ++i;
             while (i < n && isAsciiWhitespace(s[i]))
                 ++i;
             if (i < n && (s[i] == u'"' || s[i] == u'\'')) {
-                const QChar quote = s[i];
-                const qsizetype close = s.indexOf(quote, i + 1);
+                const qsizetype close = s.indexOf(s[i], i + 1);
                 if (close < 0)
                     return n;
-                a.value = s.mid(i + 1, close - i - 1).toString();
+                valueStart = i + 1;
+                valueEnd = close;
                 i = close + 1;
             } else {
-                const qsizetype start = i;
+                valueStart = i;
                 while (i < n && !isAsciiWhitespace(s[i]) && s[i] != u'>')
                     ++i;
-                a.value = s.mid(start, i - start).toString();
+                valueEnd = i;
             }
         }
-        if (attributes)
+        if (attributes) {
+            Attribute a;
+            for (qsizetype k = nameStart; k < nameEnd; ++k)
+                a.name.append(QChar(asciiLower(s[k].unicode())));
+            a.value = s.mid(valueStart, valueEnd - valueStart).toString();
             attributes->append(a);
+        }
     }
+}
+
+// Reads a whole tag from the first character of its name to just past its '>'.
+qsizetype readTag(QStringView s, qsizetype at, TagName* name) {
+    TagName ignored;
+    return readAttributes(s, readTagName(s, at, name ? name : &ignored), nullptr);
+}
+
+// What the reader does with an element, by its name.
+enum class Tag {
+    Other,
+    Bold,
+    Italic,
+    Underline,
+    Link,
+    Break,
+    Cell,
+    Item,
+    Image,
+    Heading,
+    Line,     // a line break before and after
+    Block,    // a paragraph break before and after
+    Opening,  // a paragraph break before
+    Title,
+    Plaintext,
+    RawText,  // content that is not markup: a <title> in it is not the document's
+    Meta,
+};
+
+Tag tagOf(QStringView name) {
+    struct Entry {
+        const char* name;
+        Tag tag;
+    };
+    // Sorted by name. Foreign content (SVG, MathML) and templates count as raw text: the titles
+    // they hold are not the document's.
+    static const Entry kTags[] = {
+        {"a", Tag::Link},           {"address", Tag::Block},
+        {"article", Tag::Block},    {"aside", Tag::Block},
+        {"b", Tag::Bold},           {"blockquote", Tag::Block},
+        {"body", Tag::Opening},     {"br", Tag::Break},
+        {"caption", Tag::Line},     {"center", Tag::Block},
+        {"cite", Tag::Italic},      {"dd", Tag::Line},
+        {"details", Tag::Block},    {"div", Tag::Block},
+        {"dl", Tag::Block},         {"dt", Tag::Line},
+        {"em", Tag::Italic},        {"fieldset", Tag::Block},
+        {"figcaption", Tag::Line},  {"figure", Tag::Block},
+        {"footer", Tag::Block},     {"form", Tag::Block},
+        {"h1", Tag::Heading},       {"h2", Tag::Heading},
+        {"h3", Tag::Heading},       {"h4", Tag::Heading},
+        {"h5", Tag::Heading},       {"h6", Tag::Heading},
+        {"header", Tag::Block},     {"hr", Tag::Opening},
+        {"i", Tag::Italic},         {"iframe", Tag::RawText},
+        {"img", Tag::Image},        {"li", Tag::Item},
+        {"main", Tag::Block},       {"math", Tag::RawText},
+        {"meta", Tag::Meta},        {"nav", Tag::Block},
+        {"noembed", Tag::RawText},  {"noframes", Tag::RawText},
+        {"ol", Tag::Block},         {"option", Tag::Line},
+        {"p", Tag::Block},          {"plaintext", Tag::Plaintext},
+        {"pre", Tag::Block},        {"script", Tag::RawText},
+        {"section", Tag::Block},    {"strong", Tag::Bold},
+        {"style", Tag::RawText},    {"summary", Tag::Line},
+        {"svg", Tag::RawText},      {"table", Tag::Block},
+        {"td", Tag::Cell},          {"template", Tag::RawText},
+        {"textarea", Tag::RawText}, {"th", Tag::Cell},
+        {"title", Tag::Title},      {"tr", Tag::Line},
+        {"u", Tag::Underline},      {"ul", Tag::Block},
+        {"var", Tag::Italic},       {"xmp", Tag::RawText},
+    };
+    if (name.isEmpty() || name.size() > 10)
+        return Tag::Other;
+    char key[11];
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t u = name[i].unicode();
+        if (u >= 0x80)
+            return Tag::Other;
+        key[i] = char(u);
+    }
+    key[name.size()] = 0;
+    const Entry* end = kTags + std::size(kTags);
+    const Entry* it = std::lower_bound(
+        kTags, end, key, [](const Entry& e, const char* k) { return std::strcmp(e.name, k) < 0; });
+    return it != end && std::strcmp(it->name, key) == 0 ? it->tag : Tag::Other;
 }
 
 // Just past the comment that starts at `lt` ("<!--").
@@ -111,11 +222,16 @@ qsizetype skipComment(QStringView s, qsizetype lt) {
         return body + 1;
     if (s.mid(body).startsWith(u"->"))
         return body + 2;
-    qsizetype end = s.indexOf(u"-->", body);
-    const qsizetype bang = s.indexOf(u"--!>", body);
-    if (bang >= 0 && (end < 0 || bang < end))
-        return bang + 4;
-    return end < 0 ? s.size() : end + 3;
+    // One pass to whichever ending comes first. Searching for each ending to the end of the
+    // page, comment after comment, costs the square of the page.
+    const qsizetype n = s.size();
+    for (qsizetype at = s.indexOf(u"--", body); at >= 0; at = s.indexOf(u"--", at + 1)) {
+        if (at + 2 < n && s[at + 2] == u'>')
+            return at + 3;
+        if (at + 3 < n && s[at + 2] == u'!' && s[at + 3] == u'>')
+            return at + 4;
+    }
+    return n;
 }
 
 qsizetype skipToGreaterThan(QStringView s, qsizetype from) {
@@ -124,7 +240,7 @@ qsizetype skipToGreaterThan(QStringView s, qsizetype from) {
 }
 
 // Where the end tag "</name" of a raw-text element starts, or -1.
-qsizetype findEndTag(QStringView s, qsizetype from, const QString& name) {
+qsizetype findEndTag(QStringView s, qsizetype from, QStringView name) {
     const QByteArray latin = name.toLatin1();
     const QLatin1String lname(latin);
     for (qsizetype at = s.indexOf(u"</", from); at >= 0; at = s.indexOf(u"</", at + 2)) {
@@ -136,32 +252,13 @@ qsizetype findEndTag(QStringView s, qsizetype from, const QString& name) {
     return -1;
 }
 
-bool isRawTextElement(const QString& name) {
-    // Their content is not markup, so a <title> inside them is not the document's; foreign
-    // content (SVG, MathML) and templates hold titles that are not the document's either.
-    static const char* const kNames[] = {"script",   "style",    "xmp", "iframe", "noembed",
-                                         "noframes", "textarea", "svg", "math",   "template"};
-    for (const char* k : kNames)
-        if (name == QLatin1String(k))
-            return true;
-    return false;
-}
-
-QString stripAndCollapse(const QString& text) {
-    QString out;
-    out.reserve(text.size());
-    bool pendingBlank = false;
-    for (QChar c : text) {
-        if (isAsciiWhitespace(c)) {
-            pendingBlank = !out.isEmpty();
-            continue;
-        }
-        if (pendingBlank)
-            out.append(u' ');
-        pendingBlank = false;
-        out.append(c);
+void appendUcs4(QString& out, char32_t cp) {
+    if (QChar::requiresSurrogates(cp)) {
+        out.append(QChar(QChar::highSurrogate(cp)));
+        out.append(QChar(QChar::lowSurrogate(cp)));
+    } else {
+        out.append(QChar(char16_t(cp)));
     }
-    return out;
 }
 
 void appendCodePoint(QString& out, char32_t cp) {
@@ -169,8 +266,7 @@ void appendCodePoint(QString& out, char32_t cp) {
         cp = 0xFFFD;
     if (cp >= 0x80 && cp <= 0x9F && kWindows1252High[cp - 0x80])
         cp = kWindows1252High[cp - 0x80];
-    const char32_t one[1] = {cp};
-    out.append(QString::fromUcs4(one, 1));
+    appendUcs4(out, cp);
 }
 
 QByteArray canonicalLabel(QByteArray label, bool fromMeta) {
@@ -218,9 +314,12 @@ bool decodeWith(const QByteArray& label, const QByteArray& bytes, QString* out) 
 
 // Builds the preview's markup: text goes in escaped; formatting is kept as a set of flags and
 // written out only where text follows, so markup without text costs nothing and nothing nests.
+// Formatting is written again at every change, so the markup is bounded as well as the text: a
+// page flipping bold inside one long link would otherwise repeat the link for every letter.
 class PreviewWriter {
 public:
-    explicit PreviewWriter(qsizetype maxChars) : budget_(maxChars) {}
+    explicit PreviewWriter(qsizetype maxChars)
+        : budget_(maxChars), markupLeft_(kMarkupPerChar * qMax<qsizetype>(maxChars, 0) + 4096) {}
 
     bool full() const { return full_; }
 
@@ -286,7 +385,15 @@ public:
     void bold(bool on) { step(bold_, on); }
     void italic(bool on) { step(italic_, on); }
     void underline(bool on) { step(underline_, on); }
-    void link(const QString& href) { href_ = href; }
+    // Longer addresses stay text: nobody clicks them, and each would be written out again at
+    // every change of formatting.
+    void link(const QString& href) {
+        const QString wanted = href.size() > kMaxLinkChars ? QString() : href;
+        if (wanted == href_)
+            return;
+        href_ = wanted;
+        ++hrefGeneration_;
+    }
 
     QString finish() {
         close();
@@ -312,13 +419,18 @@ private:
     void flush() {
         const bool b = bold_ > 0, i = italic_ > 0, u = underline_ > 0;
         if (breaks_ > 0 || b != wroteBold_ || i != wroteItalic_ || u != wroteUnderline_ ||
-            href_ != wroteHref_) {
+            hrefGeneration_ != wroteGeneration_) {
+            const qsizetype before = out_.size();
             close();
             for (; breaks_ > 0; --breaks_)
                 out_.append(QLatin1String("<br>"));
+            if (hrefGeneration_ != wroteGeneration_) {
+                escapedHref_ = href_.toHtmlEscaped();
+                wroteGeneration_ = hrefGeneration_;
+            }
             if (!href_.isEmpty()) {
-                QString attr = href_.toHtmlEscaped();
-                out_.append(QLatin1String("<a href=\"") + attr + QLatin1String("\">"));
+                out_.append(QLatin1String("<a href=\"") + escapedHref_ + QLatin1String("\">"));
+                wroteLink_ = true;
             }
             if (b)
                 out_.append(QLatin1String("<b>"));
@@ -329,7 +441,9 @@ private:
             wroteBold_ = b;
             wroteItalic_ = i;
             wroteUnderline_ = u;
-            wroteHref_ = href_;
+            markupLeft_ -= out_.size() - before;
+            if (markupLeft_ < 0)
+                budget_ = 0;
         }
     }
     void close() {
@@ -339,11 +453,13 @@ private:
             out_.append(QLatin1String("</i>"));
         if (wroteBold_)
             out_.append(QLatin1String("</b>"));
-        if (!wroteHref_.isEmpty())
+        if (wroteLink_)
             out_.append(QLatin1String("</a>"));
-        wroteBold_ = wroteItalic_ = wroteUnderline_ = false;
-        wroteHref_.clear();
+        wroteBold_ = wroteItalic_ = wroteUnderline_ = wroteLink_ = false;
     }
+
+    static constexpr qsizetype kMaxLinkChars = 2048;
+    static constexpr qsizetype kMarkupPerChar = 16;
 
     QString out_;
     qsizetype budget_;
@@ -353,81 +469,96 @@ private:
     int breaks_ = 0;
     int run_ = 0;
     int bold_ = 0, italic_ = 0, underline_ = 0;
+    qsizetype markupLeft_;
     QString href_;
-    bool wroteBold_ = false, wroteItalic_ = false, wroteUnderline_ = false;
-    QString wroteHref_;
+    QString escapedHref_;
+    quint64 hrefGeneration_ = 0;
+    quint64 wroteGeneration_ = 0;
+    bool wroteBold_ = false, wroteItalic_ = false, wroteUnderline_ = false, wroteLink_ = false;
 };
 
-bool isOneOf(const QString& name, std::initializer_list<const char*> names) {
-    for (const char* n : names)
-        if (name == QLatin1String(n))
-            return true;
-    return false;
+QString attribute(const QList<Attribute>& attributes, QLatin1String key) {
+    for (const Attribute& a : attributes)
+        if (a.name == key)
+            return a.value;
+    return QString();
 }
 
-bool isHeading(const QString& name) {
-    return name.size() == 2 && name[0] == u'h' && name[1] >= u'1' && name[1] <= u'6';
-}
-
-void startTag(PreviewWriter& w, const QString& name, const QList<Attribute>& attributes) {
-    const auto attribute = [&attributes](const char* key) {
-        for (const Attribute& a : attributes)
-            if (a.name == QLatin1String(key))
-                return a.value;
-        return QString();
-    };
-    if (isOneOf(name, {"b", "strong"}))
-        w.bold(true);
-    else if (isOneOf(name, {"i", "em", "cite", "var"}))
-        w.italic(true);
-    else if (name == QLatin1String("u"))
-        w.underline(true);
-    else if (name == QLatin1String("a"))
-        w.link(decodeCharacterReferences(attribute("href")).trimmed());
-    else if (name == QLatin1String("br"))
-        w.lineBreak();
-    else if (isOneOf(name, {"td", "th"}))
-        w.cell();
-    else if (name == QLatin1String("li")) {
-        w.lineBreak();
-        w.text(QStringLiteral("\u2022 "));
-    } else if (name == QLatin1String("img")) {
-        const QString alt = decodeCharacterReferences(attribute("alt")).trimmed();
-        if (!alt.isEmpty())
-            w.text(QLatin1Char('[') + alt + QLatin1Char(']'));
-    } else if (isHeading(name)) {
-        w.paragraph();
-        w.bold(true);
-    } else if (isOneOf(name, {"tr", "dt", "dd", "option", "caption", "figcaption", "summary"})) {
-        w.lineBreak();
-    } else if (isOneOf(name, {"p",          "div",      "table",  "ul",      "ol",      "dl",
-                              "blockquote", "pre",      "hr",     "section", "article", "header",
-                              "footer",     "nav",      "main",   "aside",   "form",    "address",
-                              "center",     "fieldset", "figure", "details", "body"})) {
-        w.paragraph();
+void startTag(PreviewWriter& w, Tag tag, const QList<Attribute>& attributes) {
+    switch (tag) {
+        case Tag::Bold:
+            w.bold(true);
+            break;
+        case Tag::Italic:
+            w.italic(true);
+            break;
+        case Tag::Underline:
+            w.underline(true);
+            break;
+        case Tag::Link:
+            w.link(
+                decodeCharacterReferences(attribute(attributes, QLatin1String("href"))).trimmed());
+            break;
+        case Tag::Break:
+            w.lineBreak();
+            break;
+        case Tag::Cell:
+            w.cell();
+            break;
+        case Tag::Item:
+            w.lineBreak();
+            w.text(QStringLiteral("\u2022 "));
+            break;
+        case Tag::Image: {
+            const QString alt =
+                decodeCharacterReferences(attribute(attributes, QLatin1String("alt"))).trimmed();
+            if (!alt.isEmpty())
+                w.text(QLatin1Char('[') + alt + QLatin1Char(']'));
+            break;
+        }
+        case Tag::Heading:
+            w.paragraph();
+            w.bold(true);
+            break;
+        case Tag::Line:
+            w.lineBreak();
+            break;
+        case Tag::Block:
+        case Tag::Opening:
+            w.paragraph();
+            break;
+        default:
+            break;
     }
 }
 
-void endTag(PreviewWriter& w, const QString& name) {
-    if (isOneOf(name, {"b", "strong"}))
-        w.bold(false);
-    else if (isOneOf(name, {"i", "em", "cite", "var"}))
-        w.italic(false);
-    else if (name == QLatin1String("u"))
-        w.underline(false);
-    else if (name == QLatin1String("a"))
-        w.link(QString());
-    else if (isHeading(name)) {
-        w.bold(false);
-        w.paragraph();
-    } else if (isOneOf(name,
-                       {"tr", "li", "dt", "dd", "option", "caption", "figcaption", "summary"})) {
-        w.lineBreak();
-    } else if (isOneOf(name, {"p",          "div",    "table",   "ul",      "ol",      "dl",
-                              "blockquote", "pre",    "section", "article", "header",  "footer",
-                              "nav",        "main",   "aside",   "form",    "address", "center",
-                              "fieldset",   "figure", "details"})) {
-        w.paragraph();
+void endTag(PreviewWriter& w, Tag tag) {
+    switch (tag) {
+        case Tag::Bold:
+            w.bold(false);
+            break;
+        case Tag::Italic:
+            w.italic(false);
+            break;
+        case Tag::Underline:
+            w.underline(false);
+            break;
+        case Tag::Link:
+            w.link(QString());
+            break;
+        case Tag::Heading:
+            w.bold(false);
+            w.paragraph();
+            break;
+        case Tag::Item:
+        case Tag::Line:
+            w.lineBreak();
+            break;
+        case Tag::Block:
+            w.paragraph();
+            break;
+        default:
+            break;
     }
 }
 
@@ -450,29 +581,33 @@ QString previewHtml(QStringView s, qsizetype maxChars) {
             pos = skipToGreaterThan(s, lt);
         } else if (next == u'/') {
             if (lt + 2 < s.size() && isAsciiAlpha(s[lt + 2])) {
-                QString name;
-                pos = readTag(s, lt + 2, &name, nullptr);
-                endTag(w, name);
+                TagName name;
+                pos = readTag(s, lt + 2, &name);
+                endTag(w, tagOf(name.view()));
             } else {
                 pos = skipToGreaterThan(s, lt + 2);
             }
         } else if (isAsciiAlpha(next)) {
-            QString name;
+            TagName name;
+            const qsizetype afterName = readTagName(s, lt + 1, &name);
+            const Tag tag = tagOf(name.view());
+            // Only links and pictures have attributes the preview uses.
             QList<Attribute> attributes;
-            pos = readTag(s, lt + 1, &name, &attributes);
-            if (name == QLatin1String("plaintext")) {
+            const bool wanted = tag == Tag::Link || tag == Tag::Image;
+            pos = readAttributes(s, afterName, wanted ? &attributes : nullptr);
+            if (tag == Tag::Plaintext) {
                 w.plainLines();
                 w.text(s.mid(pos));
                 break;
             }
-            if (isRawTextElement(name) || name == QLatin1String("title")) {
-                const qsizetype end = findEndTag(s, pos, name);
+            if (tag == Tag::RawText || tag == Tag::Title) {
+                const qsizetype end = findEndTag(s, pos, name.view());
                 if (end < 0)
                     break;
-                pos = readTag(s, end + 2, nullptr, nullptr);
+                pos = readTag(s, end + 2, nullptr);
                 continue;
             }
-            startTag(w, name, attributes);
+            startTag(w, tag, attributes);
         } else {
             w.text(u"<");
             pos = lt + 1;
@@ -509,11 +644,14 @@ QByteArray metaCharset(const QByteArray& body) {
         if (s.mid(lt).startsWith(u"<!--")) {
             pos = skipComment(s, lt);
         } else if (isAsciiAlpha(next)) {
-            QString name;
-            QList<Attribute> attributes;
-            pos = readTag(s, lt + 1, &name, &attributes);
-            if (name != QLatin1String("meta"))
+            TagName name;
+            const qsizetype afterName = readTagName(s, lt + 1, &name);
+            if (tagOf(name.view()) != Tag::Meta) {
+                pos = readAttributes(s, afterName, nullptr);
                 continue;
+            }
+            QList<Attribute> attributes;
+            pos = readAttributes(s, afterName, &attributes);
             QString content;
             bool contentType = false;
             for (const Attribute& a : attributes) {
@@ -553,7 +691,7 @@ QByteArray metaCharset(const QByteArray& body) {
             if (end > i)
                 return canonicalLabel(content.mid(i, end - i).toLatin1(), true);
         } else if (next == u'/' && lt + 2 < s.size() && isAsciiAlpha(s[lt + 2])) {
-            pos = readTag(s, lt + 2, nullptr, nullptr);
+            pos = readTag(s, lt + 2, nullptr);
         } else if (next == u'!' || next == u'/' || next == u'?') {
             pos = skipToGreaterThan(s, lt + 1);
         } else {
@@ -675,24 +813,25 @@ QString decodeCharacterReferences(QStringView text) {
         }
 
         // Named: the longest name in the table, ';' included where the text has one.
-        const qsizetype longest = qsizetype(longestEntityName());
+        char key[64];
+        const qsizetype longest = qMin(qsizetype(longestEntityName()), qsizetype(sizeof key - 1));
         qsizetype run = j;
-        while (run < n && run - j < longest && isAsciiAlnum(text[run]))
+        while (run < n && run - j < longest && isAsciiAlnum(text[run])) {
+            key[run - j] = char(text[run].unicode());
             ++run;
-        QByteArray key = text.mid(j, run - j).toLatin1();
+        }
+        std::size_t keyLength = std::size_t(run - j);
         if (run < n && text[run] == u';')
-            key.append(';');
-        bool matched = false;
-        for (qsizetype len = key.size(); len > 0 && !matched; --len) {
-            char32_t first = 0;
-            char32_t second = 0;
-            if (lookupEntity(key.constData(), std::size_t(len), &first, &second)) {
-                out.append(QString::fromUcs4(&first, 1));
-                if (second)
-                    out.append(QString::fromUcs4(&second, 1));
-                i = j + len;
-                matched = true;
-            }
+            key[keyLength++] = ';';
+        std::size_t length = 0;
+        char32_t first = 0;
+        char32_t second = 0;
+        const bool matched = longestEntity(key, keyLength, &length, &first, &second);
+        if (matched) {
+            appendUcs4(out, first);
+            if (second)
+                appendUcs4(out, second);
+            i = j + qsizetype(length);
         }
         if (!matched) {
             out.append(u'&');
@@ -715,27 +854,28 @@ QString documentTitle(QStringView s, bool* found) {
             pos = skipToGreaterThan(s, lt);
         } else if (next == u'/') {
             if (lt + 2 < s.size() && isAsciiAlpha(s[lt + 2]))
-                pos = readTag(s, lt + 2, nullptr, nullptr);
+                pos = readTag(s, lt + 2, nullptr);
             else
                 pos = skipToGreaterThan(s, lt + 2);
         } else if (isAsciiAlpha(next)) {
-            QString name;
-            pos = readTag(s, lt + 1, &name, nullptr);
-            if (name == QLatin1String("title")) {
-                const qsizetype end = findEndTag(s, pos, name);
+            TagName name;
+            pos = readTag(s, lt + 1, &name);
+            const Tag tag = tagOf(name.view());
+            if (tag == Tag::Title) {
+                const qsizetype end = findEndTag(s, pos, name.view());
                 QString raw = (end < 0 ? s.mid(pos) : s.mid(pos, end - pos)).toString();
                 raw.replace(QChar(0), QChar(0xFFFD));
                 if (found)
                     *found = true;
-                return stripAndCollapse(decodeCharacterReferences(raw));
+                return decodeCharacterReferences(raw);
             }
-            if (name == QLatin1String("plaintext"))
+            if (tag == Tag::Plaintext)
                 break;
-            if (isRawTextElement(name)) {
-                const qsizetype end = findEndTag(s, pos, name);
+            if (tag == Tag::RawText) {
+                const qsizetype end = findEndTag(s, pos, name.view());
                 if (end < 0)
                     break;
-                pos = readTag(s, end + 2, nullptr, nullptr);
+                pos = readTag(s, end + 2, nullptr);
             }
         } else {
             pos = lt + 1;

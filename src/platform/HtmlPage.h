@@ -30,9 +30,12 @@ QString decodeDocument(const QByteArray& body, const QByteArray& headerCharset, 
 // (including the legacy forms without ';'), decimal and hexadecimal ones.
 QString decodeCharacterReferences(QStringView text);
 
-// The document's title as document.title gives it: the text of the first <title> element,
-// references decoded, ASCII whitespace stripped at both ends and collapsed to one blank inside.
+// The text of the document's first <title> element with its character references decoded and
+// nothing else changed: no blank is stripped or collapsed, because the poller compares the title
+// exactly and a title beginning with a blank must not read as a command. NUL reads as U+FFFD.
 // `found` tells a document without a <title> element apart from one with an empty title.
+//
+// This and previewHtml take time linear in the length of the page, whatever its markup.
 QString documentTitle(QStringView html, bool* found = nullptr);
 
 // What the preview shows of a document: its text with the plainest formatting (paragraphs,

@@ -1,8 +1,11 @@
 #include "platform/WebBrowser.h"
 
 #include <QNetworkAccessManager>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslConfiguration>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QVBoxLayout>
@@ -36,6 +39,31 @@ public:
     QVariant loadResource(int, const QUrl&) override { return QVariant(); }
 };
 
+// A page must not make the cookie store grow for as long as the window stays open.
+class BoundedCookieJar : public QNetworkCookieJar {
+public:
+    using QNetworkCookieJar::QNetworkCookieJar;
+
+protected:
+    bool insertCookie(const QNetworkCookie& cookie) override {
+        if (cookie.toRawForm().size() > WebBrowser::kMaxCookieBytes)
+            return false;
+        if (!QNetworkCookieJar::insertCookie(cookie))
+            return false;
+        QList<QNetworkCookie> all = allCookies();
+        if (all.size() > WebBrowser::kMaxCookies) {
+            all.erase(all.begin(), all.end() - WebBrowser::kMaxCookies);
+            setAllCookies(all);
+        }
+        return true;
+    }
+};
+
+QList<QSslCertificate>& extraAuthorities() {
+    static QList<QSslCertificate> authorities;
+    return authorities;
+}
+
 const QString kNotLoaded = QStringLiteral("Page not loaded: ");
 
 // Names that are not a page's own title must never read as a command.
@@ -53,10 +81,48 @@ bool isBlank(const QUrl& url) {
     return url.scheme() == QLatin1String("about") && url.path() == QLatin1String("blank");
 }
 
+bool isWeb(const QUrl& url) {
+    return url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https");
+}
+
 bool isSupported(const QUrl& url) {
     const QString scheme = url.scheme();
     return scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
            scheme == QLatin1String("file");
+}
+
+// What was wrong with a certificate, most telling first; several faults are all named.
+QString describeCertificate(const QList<QSslError>& errors) {
+    struct Fault {
+        QList<QSslError::SslError> codes;
+        const char* text;
+    };
+    static const Fault kFaults[] = {
+        {{QSslError::SelfSignedCertificate, QSslError::SelfSignedCertificateInChain},
+         "the certificate is self-signed"},
+        {{QSslError::CertificateExpired}, "the certificate has expired"},
+        {{QSslError::CertificateNotYetValid}, "the certificate is not valid yet"},
+        {{QSslError::UnableToGetLocalIssuerCertificate, QSslError::UnableToGetIssuerCertificate,
+          QSslError::UnableToVerifyFirstCertificate, QSslError::CertificateUntrusted},
+         "the certificate comes from an authority that is not trusted"},
+        {{QSslError::HostNameMismatch}, "the certificate is for another server"},
+        {{QSslError::CertificateRevoked}, "the certificate has been revoked"},
+    };
+    QStringList found;
+    for (const Fault& f : kFaults)
+        for (const QSslError& e : errors)
+            if (f.codes.contains(e.error())) {
+                found.append(QLatin1String(f.text));
+                break;
+            }
+    if (found.isEmpty())
+        for (const QSslError& e : errors) {
+            const QString text =
+                QStringLiteral("the certificate was refused (%1)").arg(e.errorString());
+            if (!found.contains(text))
+                found.append(text);
+        }
+    return found.join(QLatin1String("; "));
 }
 
 QString describe(QNetworkReply::NetworkError error, const QString& fallback) {
@@ -109,6 +175,7 @@ WebBrowser::WebBrowser(QWidget* parent)
     layout->addWidget(view_);
 
     nam_->setAutoDeleteReplies(false);
+    nam_->setCookieJar(new BoundedCookieJar(nam_));
     timeout_.setSingleShot(true);
     // A coarse timer may fire a twentieth early, failing a load that is still within time.
     timeout_.setTimerType(Qt::PreciseTimer);
@@ -125,6 +192,10 @@ QUrl WebBrowser::addressFromUserInput(const QString& typed) {
     if (address.isEmpty())
         return QUrl(QStringLiteral("about:blank"));
     return QUrl::fromUserInput(address);
+}
+
+void WebBrowser::trustAuthorities(const QList<QSslCertificate>& authorities) {
+    extraAuthorities() = authorities;
 }
 
 void WebBrowser::Navigate(const QString& address) {
@@ -154,6 +225,7 @@ void WebBrowser::start(const QUrl& url, bool reload) {
     target_ = url;
     state_ = READYSTATE_LOADING;
     body_.clear();
+    sslErrors_.clear();
     if (!reload)
         name_ = url.isValid() ? addressName(url) : kNotLoaded + QStringLiteral("not an address");
 
@@ -186,6 +258,11 @@ void WebBrowser::start(const QUrl& url, bool reload) {
         QNetworkRequest::UserAgentHeader,
         QStringLiteral("%1/%2.%3").arg(App::Title()).arg(App::Major()).arg(App::Minor()));
     request.setRawHeader("Accept", "text/html,application/xhtml+xml,*/*;q=0.8");
+    if (!extraAuthorities().isEmpty()) {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.addCaCertificates(extraAuthorities());
+        request.setSslConfiguration(tls);
+    }
     if (reload) {
         // The poller needs the title the server serves now, not one a cache or proxy kept.
         request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
@@ -198,6 +275,7 @@ void WebBrowser::start(const QUrl& url, bool reload) {
     reply_->setReadBufferSize(kMaxBytes);
     connect(reply_, &QNetworkReply::readyRead, this, &WebBrowser::onReadyRead);
     connect(reply_, &QNetworkReply::finished, this, &WebBrowser::onFinished);
+    connect(reply_, &QNetworkReply::sslErrors, this, &WebBrowser::onSslErrors);
     timeout_.start(timeoutMs_);
 }
 
@@ -245,8 +323,15 @@ void WebBrowser::onFinished() {
     const bool errorPage = status >= 300 && int(error) >= int(QNetworkReply::ContentAccessDenied);
     if (error == QNetworkReply::NoError || errorPage)
         arrive(url, type, body_, status, reason);
+    else if (!sslErrors_.isEmpty())
+        fail(describeCertificate(sslErrors_));
     else
         fail(describe(error, errorText));
+}
+
+void WebBrowser::onSslErrors(const QList<QSslError>& errors) {
+    // Nothing is ignored: the handshake fails and the load ends with these named.
+    sslErrors_ += errors;
 }
 
 void WebBrowser::onTimeout() {
@@ -319,6 +404,9 @@ void WebBrowser::onAnchorClicked(const QUrl& link) {
         view_->scrollToAnchor(url.fragment());
         return;
     }
+    // A page from the web, which anyone who can edit it controls, never leads to local files.
+    if (isWeb(current_) && !isWeb(url))
+        return;
     // Following a link moves the preview, and the poller with it, to that page.
     start(url, false);
 }

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QPointer>
+#include <QSslCertificate>
+#include <QSslError>
 #include <QString>
 #include <QTimer>
 #include <QUrl>
@@ -21,9 +24,16 @@ namespace platform {
 // markup, which rich-text layout cannot be trusted to lay out in reasonable time. A remote page is
 // untrusted input: at most kMaxBytes of it are read (the title comes from what arrived), a load
 // that has not ended after the timeout fails, and at most kMaxRedirects redirects are followed.
+// Reading it takes time linear in its size (platform/HtmlPage.h). A link on an http or https
+// page leads only to another http or https page, never to a local file; typed addresses and
+// links on local pages may go anywhere the loader can. Cookies are kept in memory for as long as
+// the loader lives, at most kMaxCookies of them, each at most kMaxCookieBytes; a new one pushes
+// out the oldest. A secure page whose certificate does not verify is not loaded at all: nothing
+// is asked of the server, and the name says what was wrong with the certificate.
 //
 // LocationName is what the poller switches device 1 by, so its rules matter:
-//  - a loaded page: its title as document.title gives it, or its address when it has none;
+//  - a loaded page: its title's text exactly, references decoded and no blank stripped, or its
+//    address when it has no title or an empty one;
 //  - a failed load: "Page not loaded: " and the reason;
 //  - while Navigate/Navigate2 loads: the address being loaded;
 //  - while Refresh2 reloads: the name of the page shown, until the reloaded page has arrived, so
@@ -43,6 +53,8 @@ public:
     static constexpr int kDefaultTimeoutMs = 30000;
     // Characters of text the preview shows at most (the title is read from the whole page).
     static constexpr qsizetype kPreviewChars = 256 * 1024;
+    static constexpr int kMaxCookies = 50;
+    static constexpr int kMaxCookieBytes = 4096;  // the whole Set-Cookie form of one cookie
 
     explicit WebBrowser(QWidget* parent = nullptr);
     ~WebBrowser() override;
@@ -70,6 +82,10 @@ public:
     // An address that cannot be read gives an invalid QUrl.
     static QUrl addressFromUserInput(const QString& typed);
 
+    // Certificate authorities trusted besides the system's, by every loader from now on: the
+    // seam through which tests trust an authority of their own.
+    static void trustAuthorities(const QList<QSslCertificate>& authorities);
+
 Q_SIGNALS:
     // A load has ended (ReadyState is 4 again).
     void loadEnded(bool ok);
@@ -81,6 +97,7 @@ private:
     void onFinished();
     void onTimeout();
     void onAnchorClicked(const QUrl& link);
+    void onSslErrors(const QList<QSslError>& errors);
     void arrive(const QUrl& url, const QByteArray& contentType, const QByteArray& body,
                 int httpStatus, const QString& httpReason);
     void fail(const QString& reason, const QString& shownHtml = QString());
@@ -91,8 +108,9 @@ private:
     QPointer<QNetworkReply> reply_;
     QTimer timeout_;
     QByteArray body_;
-    QUrl target_;   // the address the current or last load asked for
-    QUrl current_;  // the page shown: where the last load ended up
+    QList<QSslError> sslErrors_;  // what the current load's certificate check found
+    QUrl target_;                 // the address the current or last load asked for
+    QUrl current_;                // the page shown: where the last load ended up
     QString name_;
     QString shown_;  // what the preview holds, so an unchanged reload does not redraw it
     bool shownHtml_ = false;

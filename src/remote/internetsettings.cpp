@@ -188,6 +188,14 @@ void internetsettings::Form_Load() {
     // leave the poller without reloads: the window then reloads at the default pace.
     const std::optional<int> interval = toInterval(text2_->text());
     timer1_->setInterval(interval && *interval > 0 ? *interval : kDefaultRefreshMs);
+    // A poll clock slower than the reloads loses every change: a reload copies the new title
+    // before the poll falls due and the change watcher stops the poll. Below 1100 ms the poll
+    // clock gets what Update would give it.
+    if (timer1_->Interval() < 1100) {
+        const std::optional<int> poll = toInterval(text2_->text(), 100.0);
+        if (poll && *poll > 0)
+            timer3_->setInterval(*poll);
+    }
     timer1_->setEnabled(true);
 }
 

@@ -3,15 +3,22 @@
 // A small HTTP/1.1 server on 127.0.0.1 for the web page loader's tests and benchmarks. Each
 // answer closes its connection. Besides plain pages it can answer slowly, hold an answer until
 // the test releases it, send a body or a header that never ends, redirect, and stream a body of
-// any length made up as it goes, so a page of many megabytes never sits in memory whole.
+// any length made up as it goes, so a page of many megabytes never sits in memory whole. Given a
+// certificate it speaks TLS instead (https), and a client that refuses the certificate never gets
+// as far as a request.
 
 #include <functional>
 #include <memory>
 
 #include <QByteArray>
+#include <QFile>
 #include <QHash>
 #include <QList>
 #include <QPointer>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
 #include <QString>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -129,10 +136,26 @@ class Server : public QObject {
 public:
     using Handler = std::function<Response(const Request&)>;
 
-    Server() {
-        connect(&listener_, &QTcpServer::newConnection, this, [this] { accept(); });
-        if (!listener_.listen(QHostAddress::LocalHost, 0))
-            qFatal("the test server cannot listen on 127.0.0.1");
+    Server() : listener_(std::make_unique<QTcpServer>()) {
+        connect(listener_.get(), &QTcpServer::newConnection, this, [this] { accept(); });
+        listen();
+    }
+    // An https server showing the certificate in the PEM file `certificate`, made with `key`.
+    Server(const QString& certificate, const QString& key) : scheme_("https") {
+        auto* tls = new QSslServer;
+        listener_.reset(tls);
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.setLocalCertificateChain(QSslCertificate::fromPath(certificate));
+        QFile keyFile(key);
+        if (!keyFile.open(QIODevice::ReadOnly))
+            qFatal("the test server cannot read its key");
+        config.setPrivateKey(QSslKey(&keyFile, QSsl::Rsa));
+        config.setPeerVerifyMode(QSslSocket::VerifyNone);
+        tls->setSslConfiguration(config);
+        // A TLS connection becomes pending only once its handshake has succeeded.
+        connect(tls, &QTcpServer::pendingConnectionAvailable, this, [this] { accept(); });
+        connect(tls, &QSslServer::errorOccurred, this, [this] { ++refusedHandshakes_; });
+        listen();
     }
     ~Server() override {
         const auto open = connections_;
@@ -144,10 +167,15 @@ public:
         }
     }
 
-    quint16 port() const { return listener_.serverPort(); }
+    quint16 port() const { return listener_->serverPort(); }
     QString url(const QByteArray& target = "/") const {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(QString::fromLatin1(target));
+        return QStringLiteral("%1://127.0.0.1:%2%3")
+            .arg(QLatin1String(scheme_))
+            .arg(port())
+            .arg(QString::fromLatin1(target));
     }
+    // TLS connections that ended in their handshake, so never carried a request.
+    int refusedHandshakes() const { return refusedHandshakes_; }
 
     void on(const QByteArray& path, Handler handler) { routes_[path] = std::move(handler); }
     void serve(const QByteArray& path, const Response& r) {
@@ -207,8 +235,13 @@ private:
     };
     using Link = std::shared_ptr<Connection>;
 
+    void listen() {
+        if (!listener_->listen(QHostAddress::LocalHost, 0))
+            qFatal("the test server cannot listen on 127.0.0.1");
+    }
+
     void accept() {
-        while (QTcpSocket* s = listener_.nextPendingConnection()) {
+        while (QTcpSocket* s = listener_->nextPendingConnection()) {
             auto c = std::make_shared<Connection>();
             c->socket = s;
             connections_.append(c);
@@ -348,7 +381,9 @@ private:
         t->start();
     }
 
-    QTcpServer listener_;
+    std::unique_ptr<QTcpServer> listener_;
+    const char* scheme_ = "http";
+    int refusedHandshakes_ = 0;
     QHash<QByteArray, Handler> routes_;
     QList<Request> requests_;
     QList<Link> connections_;

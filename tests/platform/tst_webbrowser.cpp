@@ -2,6 +2,7 @@
 #include <QFile>
 #include <QImage>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QSignalSpy>
 #include <QStringEncoder>
 #include <QTemporaryDir>
@@ -69,8 +70,12 @@ private Q_SLOTS:
         QTest::newRow("numeric references")
             << QByteArray("<title>&#49;&#x30;&#150;&#0;&#x110000;&#xD800;&#128512;</title>") << html
             << QString::fromUtf8("10\u2013\uFFFD\uFFFD\uFFFD😀");
-        QTest::newRow("whitespace")
-            << QByteArray("<title>\n  10000 \t\r\n on \f now </title>") << html << "10000 on now";
+        // The poller compares the title exactly, so blanks are neither stripped nor collapsed.
+        QTest::newRow("whitespace kept") << QByteArray("<title>\n  10000 \t\r\n on \f now </title>")
+                                         << html << "\n  10000 \t\r\n on \f now ";
+        QTest::newRow("blank first") << QByteArray("<title> 10000</title>") << html << " 10000";
+        QTest::newRow("blank as a reference first")
+            << QByteArray("<title>&#32;10000</title>") << html << " 10000";
         QTest::newRow("no-break space is kept")
             << QByteArray("<title>&nbsp;10000</title>") << html << QString::fromUtf8("\u00a010000");
         QTest::newRow("first title only")
@@ -120,7 +125,8 @@ private Q_SLOTS:
             << QByteArray("text/html; charset=no-such-thing") << QString::fromUtf8("café");
 
         QTest::newRow("no title") << QByteArray("<html><body>10000</body></html>") << html << "@";
-        QTest::newRow("empty title") << QByteArray("<title> \n </title>") << html << "@";
+        QTest::newRow("empty title") << QByteArray("<title></title>") << html << "@";
+        QTest::newRow("blank title") << QByteArray("<title> \n </title>") << html << " \n ";
         QTest::newRow("plain text")
             << QByteArray("<title>1</title>") << QByteArray("text/plain") << "@";
         QTest::newRow("binary") << randomBytes(20000) + "<title>1</title>"
@@ -494,6 +500,107 @@ private Q_SLOTS:
         QCOMPARE(browser->LocationURL(), server->url("/other"));
         browser->Refresh2();
         QTRY_COMPARE(server->hits("/other"), 2);
+    }
+
+    void linksFromWebPagesNeverLeadToLocalPages_data() {
+        QTest::addColumn<bool>("fromWeb");  // the link is on a page from the server, else a file
+        QTest::addColumn<QString>("link");  // "@file", "@web": the other page titled "10000"
+        QTest::addColumn<bool>("followed");
+        QTest::newRow("web to web") << true << "@web" << true;
+        QTest::newRow("web to a relative path") << true << "/other" << true;
+        QTest::newRow("web to a local file") << true << "@file" << false;
+        QTest::newRow("web to a local file, scheme in capitals") << true << "@FILE" << false;
+        QTest::newRow("web to a file on a host")
+            << true << "file://127.0.0.1/etc/hostname" << false;
+        QTest::newRow("web to a resource") << true << "qrc:/README.RTF" << false;
+        QTest::newRow("web to data") << true << "data:text/html,<title>10000</title>" << false;
+        QTest::newRow("web to a blank page") << true << "about:blank" << false;
+        QTest::newRow("file to file") << false << "@file" << true;
+        QTest::newRow("file to web") << false << "@web" << true;
+    }
+    void linksFromWebPagesNeverLeadToLocalPages() {
+        QFETCH(bool, fromWeb);
+        QFETCH(QString, link);
+        QFETCH(bool, followed);
+        QTemporaryDir dir;
+        const auto write = [&dir](const char* name, const QByteArray& content) {
+            QFile f(dir.filePath(QLatin1String(name)));
+            f.open(QIODevice::WriteOnly);
+            f.write(content);
+            return QUrl::fromLocalFile(f.fileName()).toString();
+        };
+        const QString local = write("other.html", "<title>10000</title>");
+        const QString start = write("start.html", "<title>00000</title>");
+        server->setTitle("/page", "00000");
+        server->setTitle("/other", "10000");
+        link.replace("@file", local).replace("@FILE", "FILE" + local.mid(4));
+        link.replace("@web", server->url("/other"));
+        const QString from = fromWeb ? server->url("/page") : start;
+        browser->Navigate(from);
+        QTRY_COMPARE(browser->LocationName(), QString("00000"));
+
+        Q_EMIT browser->preview()->anchorClicked(QUrl(link));
+        if (followed) {
+            QTRY_COMPARE(browser->LocationName(), QString("10000"));
+            return;
+        }
+        QCOMPARE(browser->ReadyState(), kComplete);
+        QTest::qWait(200);
+        QCOMPARE(browser->LocationName(), QString("00000"));
+        // A reload stays on the page the link was on.
+        browser->Refresh2();
+        QTRY_COMPARE(server->hits("/page"), 2);
+        QTRY_COMPARE(browser->ReadyState(), kComplete);
+        QCOMPARE(browser->LocationURL(), from);
+    }
+
+    void aRedirectNeverLeadsToALocalFile() {
+        QTemporaryDir dir;
+        QFile f(dir.filePath("local.html"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("<title>10000</title><p>local secret</p>");
+        f.close();
+        server->serve("/jump", Response::redirect(QUrl::fromLocalFile(f.fileName()).toEncoded()));
+        browser->Navigate(server->url("/jump"));
+        QTRY_COMPARE(browser->ReadyState(), kComplete);
+        QVERIFY2(browser->LocationName().startsWith("Page not loaded: "),
+                 qPrintable(browser->LocationName()));
+        QVERIFY(!browser->preview()->toPlainText().contains("local secret"));
+    }
+
+    void cookiesAreKeptInAStoreOfBoundedSize() {
+        // Every load of the page sets 30 new cookies and one too large to keep.
+        const int perLoad = 30;
+        const int loads = 4;
+        int served = 0;
+        server->on("/page", [&](const testhttp::Request&) {
+            Response r = Response::titled("00000");
+            for (int i = 0; i < perLoad; ++i)
+                r.with("Set-Cookie", "c" + QByteArray::number(served++) + "=v; Path=/");
+            r.with("Set-Cookie",
+                   "big=" + QByteArray(WebBrowser::kMaxCookieBytes, 'x') + "; Path=/");
+            return r;
+        });
+        browser->Navigate(server->url("/page"));
+        QTRY_COMPARE(browser->LocationName(), QString("00000"));
+        for (int load = 1; load < loads; ++load) {
+            browser->Refresh2();
+            QTRY_COMPARE(server->hits("/page"), load + 1);
+            QTRY_COMPARE(browser->ReadyState(), kComplete);
+        }
+        browser->Refresh2();
+        QTRY_COMPARE(server->hits("/page"), loads + 1);
+        QTRY_COMPARE(browser->ReadyState(), kComplete);
+
+        const int offered = perLoad * loads;
+        QSet<QByteArray> sent;
+        for (const QByteArray& c : server->last("/page").header("Cookie").split(';'))
+            sent.insert(c.trimmed());
+        // The newest are kept, the oldest pushed out, the oversized one never taken.
+        QCOMPARE(sent.size(), WebBrowser::kMaxCookies);
+        for (int i = offered - WebBrowser::kMaxCookies; i < offered; ++i)
+            QVERIFY2(sent.contains("c" + QByteArray::number(i) + "=v"),
+                     qPrintable(QString::number(i)));
     }
 };
 

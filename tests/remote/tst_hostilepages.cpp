@@ -82,6 +82,7 @@ enum class Page {
     TitleThenRandom,
     CompressionBomb,
     AbsurdChunkSize,
+    CommentsThenTitle,
 };
 
 }  // namespace
@@ -186,6 +187,12 @@ class TestHostilePages : public QObject {
                 server->serve("/remote", r.with("Transfer-Encoding", "chunked"));
                 break;
             }
+            case Page::CommentsThenTitle:
+                // Once 47 s to read: each comment searched for its ending to the end of the page.
+                server->serve("/remote", Response::page(QByteArray("<!-- c -->").repeated(100000) +
+                                                            "<title>10000</title>",
+                                                        "text/html"));
+                break;
             case Page::TitleThenRandom:
                 server->serve(
                     "/remote",
@@ -227,6 +234,8 @@ private Q_SLOTS:
         // Refused as a whole by the loader's network layer: no title, nothing sent.
         QTest::newRow("compressed 128 MiB") << Page::CompressionBomb << QByteArray();
         QTest::newRow("absurd chunk size") << Page::AbsurdChunkSize << QByteArray();
+        QTest::newRow("100000 comments, then the title")
+            << Page::CommentsThenTitle << QByteArray("a");
     }
     void aHostilePageNeitherHangsNorSwitchesWhatItShouldNot() {
         QFETCH(Page, page);

@@ -112,26 +112,37 @@ private Q_SLOTS:
     void storedRefreshTimeSetsTheReloadClock_data() {
         QTest::addColumn<QString>("stored");
         QTest::addColumn<int>("interval");
-        QTest::newRow("whole") << "1500" << 1500;
-        QTest::newRow("blanks around") << " 4000 " << 4000;
-        QTest::newRow("half to even, down") << "2500.5" << 2500;
-        QTest::newRow("half to even, up") << "2501.5" << 2502;
-        QTest::newRow("not a number") << "abc" << 3000;
-        QTest::newRow("zero") << "0" << 3000;
-        QTest::newRow("negative") << "-5" << 3000;
-        QTest::newRow("too large") << "1e12" << 3000;
-        QTest::newRow("infinite") << "inf" << 3000;
+        QTest::addColumn<int>("poll");
+        QTest::newRow("whole") << "1500" << 1500 << 1000;
+        QTest::newRow("blanks around") << " 4000 " << 4000 << 1000;
+        QTest::newRow("half to even, down") << "2500.5" << 2500 << 1000;
+        QTest::newRow("half to even, up") << "2501.5" << 2502 << 1000;
+        QTest::newRow("not a number") << "abc" << 3000 << 1000;
+        QTest::newRow("zero") << "0" << 3000 << 1000;
+        QTest::newRow("negative") << "-5" << 3000 << 1000;
+        QTest::newRow("too large") << "1e12" << 3000 << 1000;
+        QTest::newRow("infinite") << "inf" << 3000 << 1000;
+        // Reloads faster than the poll clock would lose every change: it gets R - 100.
+        QTest::newRow("600") << "600" << 600 << 500;
+        QTest::newRow("1099") << "1099" << 1099 << 999;
+        QTest::newRow("1100") << "1100" << 1100 << 1000;
+        QTest::newRow("1099.5 rounds to 1100") << "1099.5" << 1100 << 1000;
+        QTest::newRow("1000.5") << "1000.5" << 1000 << 900;
+        QTest::newRow("101") << "101" << 101 << 1;
+        QTest::newRow("100: a poll of 0 would never fire") << "100" << 100 << 1000;
+        QTest::newRow("50") << "50" << 50 << 1000;
     }
     void storedRefreshTimeSetsTheReloadClock() {
         QFETCH(QString, stored);
         QFETCH(int, interval);
+        QFETCH(int, poll);
         Module1::WriteSetting(Setting::timer1, stored);
         internetsettings* w = open();
         QVERIFY(w);
         QCOMPARE(w->Text2()->text(), stored);
         QCOMPARE(w->Timer1()->Interval(), interval);
         QVERIFY(w->Timer1()->Enabled());
-        QCOMPARE(w->Timer3()->Interval(), 1000);
+        QCOMPARE(w->Timer3()->Interval(), poll);
     }
 
     void update_data() {

@@ -67,6 +67,7 @@ private Q_SLOTS:
     void cleanup() {
         box.reset();
         server.reset();
+        platform::WebBrowser::trustAuthorities({});
     }
 
     void aChangedTitleSwitchesDeviceOneOncePerChange() {
@@ -152,6 +153,10 @@ private Q_SLOTS:
         QTest::addColumn<int>("httpStatus");
         QTest::newRow("empty title") << QByteArray("<title></title>") << 200;
         QTest::newRow("no-break space first") << QByteArray("<title>&nbsp;10000</title>") << 200;
+        // The title is compared as the page has it: blanks before the digits are not stripped.
+        QTest::newRow("blank first") << QByteArray("<title> 10000</title>") << 200;
+        QTest::newRow("line break first") << QByteArray("<title>\n10000\n</title>") << 200;
+        QTest::newRow("tab as a reference first") << QByteArray("<title>&#9;00000</title>") << 200;
         QTest::newRow("other first character") << QByteArray("<title>x1000</title>") << 200;
         QTest::newRow("two") << QByteArray("<title>20000</title>") << 200;
         QTest::newRow("no title") << QByteArray("<p>10000</p>") << 200;
@@ -173,6 +178,61 @@ private Q_SLOTS:
         QTRY_COMPARE(w->Text30()->text(), name);  // polled or copied, and seen
         QCOMPARE(box->pty().drain(800), QByteArray());
         QCOMPARE(status(1), QString("OFF STATE"));
+    }
+
+    void aStoredRefreshTimeBelow1100MsPollsEveryChange() {
+        // With the poll clock at 1000 ms, every reload would copy the new title before the poll
+        // fell due, and none of these changes would be acted on.
+        server->setTitle("/remote", "00000");
+        Module1::WriteSetting(Setting::Address, server->url("/remote"));
+        Module1::WriteSetting(Setting::timer1, "600");
+        internetsettings* w = WindowRegistry::show<internetsettings>();
+        QTRY_COMPARE(w->Text9()->text(), QString("00000"));
+        QTRY_VERIFY(!w->Timer3()->Enabled());
+        box->pty().drain(300);
+        QCOMPARE(change("10000"), QByteArray("a"));
+        QCOMPARE(change("00000"), QByteArray("b"));
+        QCOMPARE(change("11000"), QByteArray("a"));
+        QCOMPARE(box->pty().drain(800), QByteArray());
+    }
+
+    void aSecurePageIsPolledOnlyWhenItsCertificateVerifies_data() {
+        QTest::addColumn<QString>("certificate");  // tests/platform/fixtures/tls/<name>.pem
+        QTest::addColumn<QString>("name");         // the page's name once its load has ended
+        const QString notLoaded = QStringLiteral("Page not loaded: the certificate ");
+        QTest::newRow("from the trusted test authority") << "sound"
+                                                         << "10000";
+        QTest::newRow("self-signed") << "selfsigned" << notLoaded + "is self-signed";
+        QTest::newRow("expired") << "expired" << notLoaded + "has expired";
+        QTest::newRow("not valid yet") << "notyet" << notLoaded + "is not valid yet";
+        QTest::newRow("for another server") << "otherhost" << notLoaded + "is for another server";
+        QTest::newRow("from an authority nobody trusts")
+            << "untrusted" << notLoaded + "comes from an authority that is not trusted";
+    }
+    void aSecurePageIsPolledOnlyWhenItsCertificateVerifies() {
+        QFETCH(QString, certificate);
+        QFETCH(QString, name);
+        const auto fixture = [](const QString& file) {
+            return QFINDTESTDATA(QStringLiteral("../platform/fixtures/tls/") + file);
+        };
+        platform::WebBrowser::trustAuthorities(QSslCertificate::fromPath(fixture("authority.pem")));
+        testhttp::Server tls(fixture(certificate + ".pem"), fixture("server.key"));
+        tls.setTitle("/remote", "10000");
+        Module1::WriteSetting(Setting::Address, tls.url("/remote"));
+        Module1::WriteSetting(Setting::timer1, QString::number(kRefresh));
+        internetsettings* w = WindowRegistry::show<internetsettings>();
+        QTRY_COMPARE_WITH_TIMEOUT(w->WebBrowser1()->LocationName(), name, 10000);
+        if (name == "10000") {
+            QCOMPARE(box->pty().read(1, 4000), QByteArray("a"));
+            tls.setTitle("/remote", "00000");
+            QCOMPARE(box->pty().read(1, 4000), QByteArray("b"));
+            return;
+        }
+        // Refused at the handshake, again at every reload: no request, no title, no command.
+        QTRY_VERIFY(tls.refusedHandshakes() >= 2);
+        QCOMPARE(box->pty().drain(800), QByteArray());
+        QCOMPARE(tls.requests().size(), 0);
+        QCOMPARE(w->WebBrowser1()->LocationName(), name);
     }
 
     void noReloadIsAskedForWhileAPageIsLoading() {
