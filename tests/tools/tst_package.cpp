@@ -162,6 +162,7 @@ private Q_SLOTS:
         for (const QString& page : manPages())
             QTest::newRow(qPrintable(page + ".1"))
                 << "usr/share/man/man1/" + page + ".1.gz" << file << QString();
+        QTest::newRow("changelog") << "usr/share/doc/domivox/changelog.gz" << file << QString();
         QTest::newRow("lintian override")
             << "usr/share/lintian/overrides/domivox" << file << QString();
     }
@@ -229,6 +230,13 @@ private Q_SLOTS:
         QCOMPARE(entry.value("Icon").toString(), platform::App::DesktopName());
         QCOMPARE(entry.value("StartupWMClass").toString(), platform::App::Title());
         QCOMPARE(entry.value("Exec").toString(), QString("domivox"));
+    }
+
+    void theChangelogStartsWithThisVersion() {
+        const Run changelog = run("gzip", {"-dc", unpacked("usr/share/doc/domivox/changelog.gz")});
+        QVERIFY2(changelog.code == 0, changelog.err.constData());
+        QVERIFY2(changelog.out.startsWith("domivox (" + version.toUtf8() + ") "),
+                 changelog.out.left(80).constData());
     }
 
     void theMetainfoLaunchesTheMenuEntryAndNamesThisRelease() {
