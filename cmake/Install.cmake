@@ -51,8 +51,9 @@ install(FILES assets/domivox.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hico
 # Every hand-written page in assets/man and the changelog, compressed the way Debian wants them:
 # gzip -9, and -n so the same file always gives the same bytes.
 function(domivox_gzip source gz)
+    get_filename_component(dir ${gz} DIRECTORY)
     add_custom_command(OUTPUT ${gz}
-                       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
+                       COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
                        COMMAND gzip -9nc ${source} > ${gz}
                        DEPENDS ${source} VERBATIM)
 endfunction()
@@ -63,14 +64,14 @@ foreach(page ${DOMIVOX_MAN_PAGES})
     domivox_gzip(${page} ${CMAKE_CURRENT_BINARY_DIR}/man/${name}.gz)
     list(APPEND DOMIVOX_MAN_GZ ${CMAKE_CURRENT_BINARY_DIR}/man/${name}.gz)
 endforeach()
-set(DOMIVOX_CHANGELOG_GZ ${CMAKE_CURRENT_BINARY_DIR}/man/changelog.gz)
+set(DOMIVOX_CHANGELOG_GZ ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog.gz)
 domivox_gzip(${CMAKE_CURRENT_SOURCE_DIR}/assets/changelog ${DOMIVOX_CHANGELOG_GZ})
 add_custom_target(domivox_man ALL DEPENDS ${DOMIVOX_MAN_GZ} ${DOMIVOX_CHANGELOG_GZ})
 install(FILES ${DOMIVOX_MAN_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${DOMIVOX_CHANGELOG_GZ} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/domivox)
 
-# Debian wants a copyright file; no licence has been chosen for the project yet, so the package
-# says so to lintian instead of inventing one.
+# What lintian is told to accept, each with its reason: above all the missing copyright file, since
+# no licence has been chosen for the project yet and the package must not invent one.
 install(FILES assets/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
         RENAME domivox)
 
