@@ -8,12 +8,8 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 PACKAGES := build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev \
             libqt6opengl6-dev fonts-liberation desktop-file-utils
-# Building the .deb (dependencies computed from the binaries) and reading its manual pages.
-PACKAGES += dpkg-dev file man-db
-# Checking the .deb the way Debian does.
-DEB_CHECK_PACKAGES := lintian appstream
 
-.PHONY: all deps configure build run test bench soak install clean format deb deb-check
+.PHONY: all deps configure build run test bench soak install clean format
 
 all: build
 
@@ -68,6 +64,13 @@ soak: build
 # DESTDIR is honoured: make install DESTDIR=/tmp/stage
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# Building the .deb (dependencies computed from the binaries) and reading its manual pages, which
+# the package test does; checking it the way Debian does.
+PACKAGES += dpkg-dev file man-db
+DEB_CHECK_PACKAGES := lintian appstream
+
+.PHONY: deb deb-check
 
 # build/domivox_<version>_<arch>.deb; install it with `apt-get install ./build/domivox_*.deb`.
 deb: build
