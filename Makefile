@@ -10,22 +10,29 @@ PACKAGES := build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev \
             libqt6opengl6-dev fonts-liberation desktop-file-utils \
             libxcb1-dev qt6-qpa-plugins xvfb openbox wmctrl x11-utils
 
-SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
-
 .PHONY: all deps configure build run test bench soak install clean format
 
 all: build
 
-# Installs whichever of the Debian packages in $(1) are missing.
+# Installs whichever of the Debian packages in $(1) are missing: as root directly, otherwise
+# through sudo; without sudo it says what to run as root and stops.
 define install_missing
 	@missing=""; \
 	for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then sudo=""; \
+	  elif command -v sudo >/dev/null 2>&1; then sudo=sudo; \
+	  else \
+	    echo "Missing Debian packages:$$missing" >&2; \
+	    echo "sudo is not available; run this as root, then run make again:" >&2; \
+	    echo "  apt-get update && apt-get install -y --no-install-recommends$$missing" >&2; \
+	    exit 1; \
+	  fi; \
 	  echo "Installing missing packages:$$missing"; \
-	  $(SUDO) apt-get update -qq && \
-	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	  $$sudo apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 endef
 
@@ -58,6 +65,24 @@ soak: build
 # DESTDIR is honoured: make install DESTDIR=/tmp/stage
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# Building the .deb (dependencies computed from the binaries) and reading its manual pages, which
+# the package test does; checking it the way Debian does.
+PACKAGES += dpkg-dev file man-db
+DEB_CHECK_PACKAGES := lintian appstream
+
+.PHONY: deb deb-check
+
+# build/domivox_<version>_<arch>.deb; install it with `apt-get install ./build/domivox_*.deb`.
+deb: build
+	cd $(BUILD_DIR) && cpack -G DEB
+
+# What Debian's own tools say about the package and its software-centre data; a lintian error
+# or warning fails (the overrides in assets/lintian-overrides say why each one is accepted).
+deb-check: deb
+	$(call install_missing,$(DEB_CHECK_PACKAGES))
+	appstreamcli validate --no-net assets/org.example.domivox.metainfo.xml
+	lintian --fail-on error,warning --info $(BUILD_DIR)/domivox_*.deb
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -12,6 +12,8 @@ int main(int argc, char** argv) {
                                             .arg(platform::App::Major())
                                             .arg(platform::App::Minor())
                                             .arg(platform::App::Revision()));
+    QGuiApplication::setDesktopFileName(platform::App::DesktopName());
+    QApplication::setWindowIcon(platform::App::Icon());
     // Windows decide when the program ends: the last visible one closing, or Exit.
     QApplication::setQuitOnLastWindowClosed(false);
     platform::WindowRegistry::setEndWhenLastWindowCloses(true);

@@ -4,6 +4,12 @@
 
 #include "platform/WindowRegistry.h"
 
+// The icons are compiled into the core library; a static library's resources need an explicit
+// hook or the linker drops them.
+static void initAssets() {
+    Q_INIT_RESOURCE(assets);
+}
+
 namespace platform::App {
 namespace {
 QString& pathOverride() {
@@ -17,10 +23,30 @@ std::function<void()>& endHandler() {
 bool ended = false;
 }  // namespace
 
-QString Title() { return QStringLiteral("Domivox"); }
-int Major() { return DOMIVOX_VERSION_MAJOR; }
-int Minor() { return DOMIVOX_VERSION_MINOR; }
-int Revision() { return DOMIVOX_VERSION_PATCH; }
+QString Title() {
+    return QStringLiteral("Domivox");
+}
+int Major() {
+    return DOMIVOX_VERSION_MAJOR;
+}
+int Minor() {
+    return DOMIVOX_VERSION_MINOR;
+}
+int Revision() {
+    return DOMIVOX_VERSION_PATCH;
+}
+
+QString DesktopName() {
+    return QStringLiteral("domivox");
+}
+
+QIcon Icon() {
+    initAssets();
+    QIcon icon;
+    for (const int size : {48, 128, 256})
+        icon.addFile(QStringLiteral(":/domivox-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
 
 QString Path() {
     if (!pathOverride().isEmpty())
@@ -30,7 +56,9 @@ QString Path() {
     return QCoreApplication::applicationDirPath();
 }
 
-void setPathForTesting(const QString& dir) { pathOverride() = dir; }
+void setPathForTesting(const QString& dir) {
+    pathOverride() = dir;
+}
 
 void End() {
     if (ended)
@@ -44,8 +72,14 @@ void End() {
     QCoreApplication::exit(0);
 }
 
-bool HasEnded() { return ended; }
-void setEndHandlerForTesting(std::function<void()> handler) { endHandler() = std::move(handler); }
-void resetEndedForTesting() { ended = false; }
+bool HasEnded() {
+    return ended;
+}
+void setEndHandlerForTesting(std::function<void()> handler) {
+    endHandler() = std::move(handler);
+}
+void resetEndedForTesting() {
+    ended = false;
+}
 
 }  // namespace platform::App

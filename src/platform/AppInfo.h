@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include <QIcon>
 #include <QString>
 
 // Facts about the running program, and the one way to end it.
@@ -11,6 +12,12 @@ QString Title();  // "Domivox"
 int Major();
 int Minor();
 int Revision();
+
+// The name of the installed menu entry (domivox.desktop) and of the icon it shows; window
+// managers match the program's windows to that entry through it.
+QString DesktopName();  // "domivox"
+// The program's icon at every size it is drawn at, for its windows.
+QIcon Icon();
 
 // Directory holding the running binary, as the platform reports it (no trailing slash).
 // Files the program ships beside itself are looked up here.

@@ -64,10 +64,15 @@ private Q_SLOTS:
 
     void theTreeHoldsTheProgramItsFilesAndItsMenuEntry_data() {
         QTest::addColumn<QString>("path");
-        for (const char* p : {"lib/domivox/domivox", "lib/domivox/serialcable.bmp",
-                              "lib/domivox/README.RTF", "bin/domivox", "bin/domivox-board",
+        for (const char* p : {DOMIVOX_PKGDIR "/domivox", DOMIVOX_PKGDIR "/serialcable.bmp",
+                              DOMIVOX_PKGDIR "/README.RTF", "bin/domivox", "bin/domivox-board",
                               "share/applications/domivox.desktop",
-                              "share/icons/hicolor/256x256/apps/domivox.png"})
+                              "share/metainfo/org.example.domivox.metainfo.xml",
+                              "share/icons/hicolor/48x48/apps/domivox.png",
+                              "share/icons/hicolor/128x128/apps/domivox.png",
+                              "share/icons/hicolor/256x256/apps/domivox.png",
+                              "share/icons/hicolor/scalable/apps/domivox.svg",
+                              "share/man/man1/domivox.1.gz", "share/man/man1/domivox-board.1.gz"})
             QTest::newRow(p) << QString(p);
     }
     void theTreeHoldsTheProgramItsFilesAndItsMenuEntry() {
@@ -79,7 +84,7 @@ private Q_SLOTS:
         const QFileInfo link(installed("bin/domivox"));
         QVERIFY(link.isSymLink());
         QCOMPARE(QFileInfo(link.symLinkTarget()).canonicalFilePath(),
-                 QFileInfo(installed("lib/domivox/domivox")).canonicalFilePath());
+                 QFileInfo(installed(DOMIVOX_PKGDIR "/domivox")).canonicalFilePath());
         QVERIFY(QFileInfo(installed("bin/domivox-board")).isExecutable());
     }
 
@@ -100,7 +105,7 @@ private Q_SLOTS:
 
     void withoutItsFilesTheSameStartStopsShortOfThePort() {
         // Proves the check above means something: the picture really comes from that folder.
-        QVERIFY(QFile::remove(installed("lib/domivox/serialcable.bmp")));
+        QVERIFY(QFile::remove(installed(DOMIVOX_PKGDIR "/serialcable.bmp")));
         QVERIFY(!startUpReachesThePort(testsupport::allowMs(5000)));
     }
 };

@@ -1,4 +1,5 @@
-// Draws the bitmap artwork shipped in assets/.
+// Draws the artwork shipped in assets/: the serial cable picture, the splash
+// logo, and the program icon (an SVG, and PNGs rendered from that SVG).
 //
 // The pictures are generated rather than hand-painted so they can be redrawn
 // at will, carry no third-party licensing baggage, and can be reproduced from
@@ -9,6 +10,7 @@
 
 #include <QColor>
 #include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -18,6 +20,7 @@
 #include <QPen>
 #include <QPolygonF>
 #include <QRadialGradient>
+#include <QSvgRenderer>
 #include <QTransform>
 
 #include <algorithm>
@@ -461,6 +464,58 @@ QImage drawLogo() {
     return img;
 }
 
+// ---------------------------------------------------------------------------
+// Program icon
+// ---------------------------------------------------------------------------
+
+// The logo's house and bolt without the word mark, which would be unreadable
+// at menu and title-bar sizes, grown to fill the tile. The SVG is the master
+// so that the scalable icon and every PNG size show exactly the same drawing.
+QByteArray iconSvg() {
+    return QByteArray(R"svg(<?xml version="1.0" encoding="UTF-8"?>
+<svg xmlns="http://www.w3.org/2000/svg" version="1.1" width="256" height="256" viewBox="0 0 256 256">
+  <defs>
+    <linearGradient id="tile" gradientUnits="userSpaceOnUse" x1="0" y1="5" x2="0" y2="251">
+      <stop offset="0" stop-color="#f1f7fe"/>
+      <stop offset="1" stop-color="#c6dcf4"/>
+    </linearGradient>
+    <linearGradient id="bolt" gradientUnits="userSpaceOnUse" x1="0" y1="100" x2="0" y2="186">
+      <stop offset="0" stop-color="#ffcf4a"/>
+      <stop offset="1" stop-color="#f28a00"/>
+    </linearGradient>
+  </defs>
+  <rect x="5" y="5" width="246" height="246" rx="40" ry="40" fill="url(#tile)" stroke="#9fc1e8" stroke-width="2"/>
+  <g transform="translate(128 131) scale(1.3) translate(-150 -126)">
+    <g fill="none" stroke="#1f4e8c" stroke-width="13" stroke-linecap="round" stroke-linejoin="round">
+      <path d="M 78 122 L 150 56 L 222 122"/>
+      <path d="M 98 112 L 98 196 L 202 196 L 202 112"/>
+      <path d="M 184 87 L 184 66"/>
+    </g>
+    <path d="M 160 100 L 129 151 L 148 151 L 138 186 L 173 134 L 154 134 L 166 100 Z"
+          fill="url(#bolt)" stroke="#b05a00" stroke-width="2" stroke-linejoin="round"/>
+  </g>
+</svg>
+)svg");
+}
+
+constexpr int kIconSizes[] = {48, 128, 256};
+
+QImage renderIcon(QSvgRenderer& svg, int size) {
+    QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    svg.render(&p, QRectF(0, 0, size, size));
+    p.end();
+    return img;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size() &&
+           f.flush();
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -489,6 +544,21 @@ int main(int argc, char* argv[]) {
     if (!drawLogo().save(logoPath, "PNG")) {
         std::fprintf(stderr, "%s: cannot write %s\n", argv[0], qPrintable(logoPath));
         return 1;
+    }
+
+    const QByteArray svg = iconSvg();
+    const QString svgPath = outDir.filePath(QStringLiteral("domivox.svg"));
+    QSvgRenderer renderer(svg);
+    if (!renderer.isValid() || !writeFile(svgPath, svg)) {
+        std::fprintf(stderr, "%s: cannot write %s\n", argv[0], qPrintable(svgPath));
+        return 1;
+    }
+    for (const int size : kIconSizes) {
+        const QString path = outDir.filePath(QStringLiteral("domivox-%1.png").arg(size));
+        if (!renderIcon(renderer, size).save(path, "PNG")) {
+            std::fprintf(stderr, "%s: cannot write %s\n", argv[0], qPrintable(path));
+            return 1;
+        }
     }
     return 0;
 }
