@@ -346,7 +346,7 @@ void SerialControl::openDevice(bool reportOnStderr) {
                 fail(kind, QStringLiteral("permission denied"));
                 break;
             case Failure::Busy:
-                fail(kind, QStringLiteral("the device is busy (another program holds it)"));
+                fail(kind, QStringLiteral("the device is busy"));
                 break;
             default:
                 fail(kind, port_.errorString());

@@ -1,4 +1,3 @@
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -20,33 +19,7 @@ using testsupport::Pty;
 using Failure = SerialControl::Failure;
 using Source = SerialControl::PortSource;
 
-namespace {
-
-// Stands in for the kernel's modem-line wait: a byte written to the pipe is one line change.
-// Like the real wait it blocks until then, and a signal interrupts it.
-struct FakeModemLines {
-    int pipe[2] = {-1, -1};
-    FakeModemLines() {
-        if (::pipe(pipe) != 0)
-            qFatal("pipe failed");
-        const int fd = pipe[0];
-        SerialControl::setModemLineWaitForTesting([fd](int) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, -1) <= 0)
-                return false;  // errno says why: EINTR when woken
-            char c;
-            return ::read(fd, &c, 1) == 1;
-        });
-    }
-    ~FakeModemLines() {
-        SerialControl::setModemLineWaitForTesting({});
-        ::close(pipe[0]);
-        ::close(pipe[1]);
-    }
-    void change() { QCOMPARE(::write(pipe[1], "x", 1), ssize_t(1)); }
-};
-
-}  // namespace
+using testsupport::FakeModemLines;
 
 class TestSerialControl : public QObject {
     Q_OBJECT
