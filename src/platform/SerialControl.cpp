@@ -32,7 +32,7 @@ QString portValueName(int port) {
     return QStringLiteral("COM%1").arg(port);
 }
 
-QString& stableNameFolder() {
+QString& byIdFolder() {
     static QString folder = QStringLiteral("/dev/serial/by-id");
     return folder;
 }
@@ -112,7 +112,7 @@ QString SerialControl::stableNameFor(const QString& device) {
     const QString target = info.canonicalFilePath();
     if (info.isSymLink() || target.isEmpty())
         return device;
-    QDir folder(stableNameFolder());
+    QDir folder(byIdFolder());
     const QStringList names =
         folder.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString& name : names) {
@@ -123,8 +123,12 @@ QString SerialControl::stableNameFor(const QString& device) {
     return device;
 }
 
+QString SerialControl::stableNameFolder() {
+    return byIdFolder();
+}
+
 void SerialControl::setStableNameFolderForTesting(const QString& folder) {
-    stableNameFolder() = folder.isEmpty() ? QStringLiteral("/dev/serial/by-id") : folder;
+    byIdFolder() = folder.isEmpty() ? QStringLiteral("/dev/serial/by-id") : folder;
 }
 
 void SerialControl::setModemLineWaitForTesting(ModemLineWait wait) {

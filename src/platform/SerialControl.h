@@ -89,6 +89,7 @@ public:
     // replugging and renumbering; a link the user gave (already a name of their choosing) and a
     // device without such a name stay as they are.
     static QString stableNameFor(const QString& device);
+    static QString stableNameFolder();
     static void setStableNameFolderForTesting(const QString& folder);
 
     // Why the last open or write failed: the kind, and the reason in words for the user.

@@ -176,9 +176,10 @@ QString deviceFromArgument(const QString& arg, QTextStream& err, bool& ok) {
     }
     QString path = arg;
     if (!arg.contains(QLatin1Char('/'))) {
-        for (const char* folder : {"/dev/", "/dev/serial/by-id/"}) {
-            if (QFileInfo::exists(QLatin1String(folder) + arg)) {
-                path = QLatin1String(folder) + arg;
+        for (const QString& folder :
+             {QStringLiteral("/dev"), SerialControl::stableNameFolder()}) {
+            if (QFileInfo::exists(folder + QLatin1Char('/') + arg)) {
+                path = folder + QLatin1Char('/') + arg;
                 break;
             }
         }
