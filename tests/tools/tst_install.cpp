@@ -64,10 +64,10 @@ private Q_SLOTS:
 
     void theTreeHoldsTheProgramItsFilesAndItsMenuEntry_data() {
         QTest::addColumn<QString>("path");
-        for (const char* p : {"lib/domivox/domivox", "lib/domivox/serialcable.bmp",
-                              "lib/domivox/README.RTF", "bin/domivox", "bin/domivox-board",
-                              "share/applications/domivox.desktop",
-                              "share/icons/hicolor/256x256/apps/domivox.png"})
+        for (const char* p :
+             {"lib/domivox/domivox", "lib/domivox/serialcable.bmp", "lib/domivox/README.RTF",
+              "bin/domivox", "bin/domivox-board", "bin/domivox-port",
+              "share/applications/domivox.desktop", "share/icons/hicolor/256x256/apps/domivox.png"})
             QTest::newRow(p) << QString(p);
     }
     void theTreeHoldsTheProgramItsFilesAndItsMenuEntry() {
