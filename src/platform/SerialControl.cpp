@@ -298,6 +298,11 @@ void SerialControl::startLineWatcher() {
     LineWatcher* w = lineWatcher_.get();
     ModemLineWait wait = modemLineWait();
     w->thread = std::thread([this, w, fd, watch, wait] {
+        // Whatever the starting thread blocks, the wake-up must get through.
+        sigset_t wake;
+        sigemptyset(&wake);
+        sigaddset(&wake, wakeSignal());
+        pthread_sigmask(SIG_UNBLOCK, &wake, nullptr);
         while (!w->stopping) {
             const bool changed = wait(fd);
             if (w->stopping)
