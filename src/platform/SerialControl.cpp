@@ -108,10 +108,16 @@ bool SerialControl::forgetDevice(int port) {
 }
 
 QString SerialControl::stableNameFor(const QString& device) {
-    const QFileInfo info(device);
-    const QString target = info.canonicalFilePath();
-    if (info.isSymLink() || target.isEmpty())
+    if (QFileInfo(device).isSymLink())
         return device;
+    const QString byId = byIdNameOf(device);
+    return byId.isEmpty() ? device : byId;
+}
+
+QString SerialControl::byIdNameOf(const QString& device) {
+    const QString target = QFileInfo(device).canonicalFilePath();
+    if (target.isEmpty())
+        return QString();
     QDir folder(byIdFolder());
     const QStringList names =
         folder.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
@@ -120,7 +126,7 @@ QString SerialControl::stableNameFor(const QString& device) {
         if (QFileInfo(link).canonicalFilePath() == target)
             return link;
     }
-    return device;
+    return QString();
 }
 
 QString SerialControl::stableNameFolder() {

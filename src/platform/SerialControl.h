@@ -89,6 +89,8 @@ public:
     // replugging and renumbering; a link the user gave (already a name of their choosing) and a
     // device without such a name stay as they are.
     static QString stableNameFor(const QString& device);
+    // The /dev/serial/by-id link that leads to the same device, or empty.
+    static QString byIdNameOf(const QString& device);
     static QString stableNameFolder();
     static void setStableNameFolderForTesting(const QString& folder);
 

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include <QCollator>
 #include <QFile>
 #include <QFileInfo>
 #include <QSerialPortInfo>
@@ -172,12 +171,12 @@ QString deviceFromArgument(const QString& arg, QTextStream& err, bool& ok) {
             return QString();
         }
         ok = true;
-        return all.at(n - 1).path;
+        const Device& d = all.at(n - 1);
+        return d.stableName.isEmpty() ? d.path : d.stableName;
     }
     QString path = arg;
     if (!arg.contains(QLatin1Char('/'))) {
-        for (const QString& folder :
-             {QStringLiteral("/dev"), SerialControl::stableNameFolder()}) {
+        for (const QString& folder : {QStringLiteral("/dev"), SerialControl::stableNameFolder()}) {
             if (QFileInfo::exists(folder + QLatin1Char('/') + arg)) {
                 path = folder + QLatin1Char('/') + arg;
                 break;
@@ -267,16 +266,37 @@ int check(QTextStream& out, QTextStream& err) {
     return kOk;
 }
 
-}  // namespace
+// ttyUSB2 before ttyUSB10, whatever the locale's collation knows of numbers.
+bool numberedBefore(const QString& a, const QString& b) {
+    qsizetype i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            const qsizetype from = i, bFrom = j;
+            while (i < a.size() && a[i].isDigit())
+                ++i;
+            while (j < b.size() && b[j].isDigit())
+                ++j;
+            const QStringView x = QStringView(a).mid(from, i - from);
+            const QStringView y = QStringView(b).mid(bFrom, j - bFrom);
+            if (x.size() != y.size())
+                return x.size() < y.size();
+            if (x != y)
+                return x < y;
+            continue;
+        }
+        if (a[i] != b[j])
+            return a[i] < b[j];
+        ++i;
+        ++j;
+    }
+    return a.size() - i < b.size() - j;
+}
 
-QList<Device> devices() {
+QList<Device> systemScan() {
     QList<Device> found;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         Device d;
         d.path = info.systemLocation();
-        const QString stable = SerialControl::stableNameFor(d.path);
-        if (stable != d.path)
-            d.stableName = stable;
         if (info.hasVendorIdentifier() && info.hasProductIdentifier())
             d.usbId = QStringLiteral("%1:%2")
                           .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
@@ -286,11 +306,29 @@ QList<Device> devices() {
         d.serialNumber = info.serialNumber();
         found.append(d);
     }
-    QCollator numeric;
-    numeric.setNumericMode(true);
-    std::sort(found.begin(), found.end(), [&numeric](const Device& a, const Device& b) {
-        return numeric.compare(a.path, b.path) < 0;
-    });
+    return found;
+}
+
+Scan& scan() {
+    static Scan s = systemScan;
+    return s;
+}
+
+}  // namespace
+
+void setScanForTesting(Scan s) {
+    scan() = s ? std::move(s) : Scan(systemScan);
+}
+
+QList<Device> devices() {
+    QList<Device> found = scan()();
+    for (Device& d : found) {
+        const QString byId = SerialControl::byIdNameOf(d.path);
+        if (byId != d.path)
+            d.stableName = byId;
+    }
+    std::sort(found.begin(), found.end(),
+              [](const Device& a, const Device& b) { return numberedBefore(a.path, b.path); });
 
     const QString port1 = SerialControl::choiceFor(kPort).device;
     const QString port1Target = QFileInfo(port1).canonicalFilePath();

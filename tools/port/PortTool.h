@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -20,6 +22,12 @@ struct Device {
     QString serialNumber;
     bool isPort1 = false;  // port 1 resolves to it
 };
+
+// The serial devices the system reports, before port 1 is matched among them. Tests put their
+// own in place: the system's scan opens the computer's built-in serial ports to tell whether
+// they are really there.
+using Scan = std::function<QList<Device>()>;
+void setScanForTesting(Scan scan);
 
 // The serial devices found, in the order and with the numbers (index + 1) the list shows; the
 // device port 1 resolves to is always among them, found or not.
