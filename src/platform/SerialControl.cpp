@@ -168,7 +168,7 @@ QString SerialControl::adviceFor(Failure kind) {
     return QStringLiteral("Check the board's connection; domivox-port check tries the port.");
 }
 
-void SerialControl::fail(Failure kind, const QString& reason) {
+void SerialControl::setFailure(Failure kind, const QString& reason) {
     failure_ = kind;
     lastFailure_ = reason;
 }
@@ -355,16 +355,16 @@ void SerialControl::openDevice(bool reportOnStderr) {
         const Failure kind = classifyOpenFailure(port_.error(), path);
         switch (kind) {
             case Failure::Missing:
-                fail(kind, QStringLiteral("no such device"));
+                setFailure(kind, QStringLiteral("no such device"));
                 break;
             case Failure::Permission:
-                fail(kind, QStringLiteral("permission denied"));
+                setFailure(kind, QStringLiteral("permission denied"));
                 break;
             case Failure::Busy:
-                fail(kind, QStringLiteral("the device is busy"));
+                setFailure(kind, QStringLiteral("the device is busy"));
                 break;
             default:
-                fail(kind, port_.errorString());
+                setFailure(kind, port_.errorString());
                 break;
         }
         if (reportOnStderr)
@@ -380,7 +380,7 @@ void SerialControl::openDevice(bool reportOnStderr) {
     port_.clearError();
     ownRequest_ = false;
     applyDtr();
-    fail(Failure::None, QString());
+    setFailure(Failure::None, QString());
     startLineWatcher();
 }
 
@@ -412,7 +412,7 @@ void SerialControl::Output(const QString& text) {
     if (!open_) {
         // The reason the opening failed stays the one to tell.
         if (failure_ == Failure::None)
-            fail(Failure::NotOpen, QStringLiteral("the port is not open"));
+            setFailure(Failure::NotOpen, QStringLiteral("the port is not open"));
         throw RuntimeError(QStringLiteral("Operation valid only when the port is open"));
     }
     if (!port_.isOpen())
@@ -420,7 +420,7 @@ void SerialControl::Output(const QString& text) {
     const QByteArray bytes = text.toLatin1();
     lineError_ = QSerialPort::NoError;
     if (port_.write(bytes) != bytes.size()) {
-        fail(Failure::Gone, port_.errorString());
+        setFailure(Failure::Gone, port_.errorString());
         loseDevice();
         throw RuntimeError(lastFailure_);
     }
@@ -429,7 +429,7 @@ void SerialControl::Output(const QString& text) {
     // The error is taken from the signal: an OnComm handler may already have cleared it.
     port_.flush();
     if (lineError_ != QSerialPort::NoError && lineError_ != QSerialPort::TimeoutError) {
-        fail(Failure::Gone, lineErrorText_);
+        setFailure(Failure::Gone, lineErrorText_);
         loseDevice();
         throw RuntimeError(lastFailure_);
     }

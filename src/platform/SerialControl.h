@@ -117,7 +117,7 @@ private:
     void startLineWatcher();
     void stopLineWatcher();
     void closeDevice();
-    void fail(Failure kind, const QString& reason);
+    void setFailure(Failure kind, const QString& reason);
     void openDevice(bool reportOnStderr);
     void loseDevice();
     void applyLineSettings();
