@@ -236,7 +236,7 @@ int clear(QTextStream& out, QTextStream& err) {
         return kFailed;
     }
     const SerialControl::PortChoice choice = SerialControl::choiceFor(kPort);
-    out << "Nothing is remembered for port 1; it is " << choice.device << " ("
+    out << "The choice for port 1 is forgotten; port 1 is now " << choice.device << " ("
         << sourceText(choice.source) << ").\n";
     out.flush();
     return kOk;
