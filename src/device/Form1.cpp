@@ -226,19 +226,29 @@ void Form1::sendFromButton(int button) {
         // user once; clicking on while the board is unplugged should not bury them in boxes.
         if (!writeFailureShown_) {
             writeFailureShown_ = true;
-            platform::MsgBox(
-                QStringLiteral("The command could not be sent to the controller board on serial "
-                               "port %1 (%2): %3.\n\nCheck that the board is connected, then "
-                               "restart Domivox if the port was not opened at start.")
-                    .arg(comm_->CommPort())
-                    .arg(comm_->devicePath(), comm_->lastFailure()),
-                platform::vbExclamation, QStringLiteral("Serial port"));
+            platform::MsgBox(writeFailureText(), platform::vbExclamation,
+                             QStringLiteral("Serial port"));
         }
         return;
     }
     writeFailureShown_ = false;
     // A main-window button names the device by its ON button, whichever way it switches.
     showStatus(command.device, Command(command.device)->text(), command.on);
+}
+
+QString Form1::writeFailureText() const {
+    QString text = QStringLiteral(
+                       "The command could not be sent to the controller board on serial port %1 "
+                       "(%2): %3.\n\n%4")
+                       .arg(comm_->CommPort())
+                       .arg(comm_->devicePath(), comm_->lastFailure(),
+                            platform::SerialControl::adviceFor(comm_->lastFailureKind()));
+    // A port that did not open at start stays closed until the window starts again.
+    if (!comm_->PortOpen())
+        text += QStringLiteral(
+            "\n\nThe port is not open: once that is done, restart Domivox, which opens the port "
+            "when it starts.");
+    return text;
 }
 
 void Form1::Command1_Click() {

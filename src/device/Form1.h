@@ -76,6 +76,8 @@ private:
     void buildControls();
     void buildMenu();
     void sendFromButton(int button);
+    // The box a failed button command shows: the device, why it failed, what to do.
+    QString writeFailureText() const;
 
     std::array<QPushButton*, 10> commands_{};
     std::array<QLabel*, 6> labels_{};

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <functional>
+#include <memory>
+#include <optional>
+
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
@@ -9,11 +13,29 @@ namespace platform {
 // Serial communications control. The owner sets the properties in the order it wants and then
 // opens the port; writes go out asynchronously on the GUI thread.
 //
-// Port n is the device /dev/ttyS<n-1>, unless the environment variable DOMIVOX_COM<n> names
-// another one (a USB adapter, a /dev/serial/by-id link, a pseudo-terminal).
+// Port n is the device named by the environment variable DOMIVOX_COM<n> when it is set (scripts,
+// the board simulator), else the device the user chose for it with domivox-port (kept in the
+// settings file), else /dev/ttyS<n-1>.
 class SerialControl : public QObject {
     Q_OBJECT
 public:
+    enum class PortSource { Variable, Remembered, Default };
+    struct PortChoice {
+        QString device;
+        PortSource source;
+    };
+
+    // Why the last open or write failed.
+    enum class Failure {
+        None,
+        NotOpen,     // never opened
+        Missing,     // no such device
+        Permission,  // this user may not open it
+        Busy,        // another program holds it
+        Gone,        // the device went away while open (an adapter pulled out)
+        Other,
+    };
+
     explicit SerialControl(QObject* parent = nullptr);
     ~SerialControl() override;
 
@@ -50,25 +72,59 @@ public:
     // Received characters waiting unread (bounded: the rest waits in the device).
     qint64 InBufferCount() const { return port_.bytesAvailable(); }
 
-    // The device behind a port number.
-    static QString devicePathFor(int port);
+    // The device behind a port number, and where that came from.
+    static PortChoice choiceFor(int port);
+    static QString devicePathFor(int port) { return choiceFor(port).device; }
     QString devicePath() const { return devicePathFor(commPort_); }
 
-    // Why the last open or write failed, in words for the user.
+    // The device the user chose for a port, as stored (empty when none). Kept per user in the
+    // settings file, section [Platform\Serial], value COM<n>, where it can be edited by hand.
+    static QString rememberedDevice(int port);
+    // Remembers the device for a port under its stable name (see stableNameFor). Returns the
+    // name stored, or nothing when the settings file could not be written.
+    static std::optional<QString> rememberDevice(int port, const QString& device);
+    static bool forgetDevice(int port);
+
+    // The /dev/serial/by-id name of a kernel device name such as /dev/ttyUSB0, which survives
+    // replugging and renumbering; a link the user gave (already a name of their choosing) and a
+    // device without such a name stay as they are.
+    static QString stableNameFor(const QString& device);
+    // The /dev/serial/by-id link that leads to the same device, or empty.
+    static QString byIdNameOf(const QString& device);
+    static QString stableNameFolder();
+    static void setStableNameFolderForTesting(const QString& folder);
+
+    // Why the last open or write failed: the kind, and the reason in words for the user.
+    Failure lastFailureKind() const { return failure_; }
     QString lastFailure() const { return lastFailure_; }
+    // What the user can do about a failure of that kind, in a sentence or two.
+    static QString adviceFor(Failure kind);
+
+    // An open failure is told on stderr, unless the owner reports it itself.
+    void setReportOpenFailures(bool on) { reportOpenFailures_ = on; }
+
+    // The wait for a change of CTS, DSR, DCD or RI on an open device's descriptor. Returns true
+    // at a change; false (errno set) when interrupted or when the device cannot report changes.
+    using ModemLineWait = std::function<bool(int fd)>;
+    static void setModemLineWaitForTesting(ModemLineWait wait);
 
 Q_SIGNALS:
-    // Received data at the threshold, or a line error.
+    // Received data at the threshold, a modem-line change, or a line error.
     void OnComm();
 
 private:
+    struct LineWatcher;
+    void startLineWatcher();
+    void stopLineWatcher();
+    void closeDevice();
+    void setFailure(Failure kind, const QString& reason);
     void openDevice(bool reportOnStderr);
     void loseDevice();
     void applyLineSettings();
     void applyDtr();
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
-    QString describeOpenFailure(QSerialPort::SerialPortError error) const;
+    Failure classifyOpenFailure(QSerialPort::SerialPortError error, const QString& path) const;
 
     QSerialPort port_;
     int rThreshold_ = 0;
@@ -82,7 +138,11 @@ private:
     bool open_ = false;
     int commPort_ = 1;
     bool ownRequest_ = false;  // errors raised by our own line requests are not line events
+    bool reportOpenFailures_ = true;
+    Failure failure_ = Failure::None;
     QString lastFailure_;
+    std::unique_ptr<LineWatcher> lineWatcher_;
+    quint64 lineWatch_ = 0;  // which opening the watcher's news belongs to
     QSerialPort::SerialPortError lineError_ = QSerialPort::NoError;
     QString lineErrorText_;
 };

@@ -342,11 +342,12 @@ bool writeAll(int fd, const QByteArray& bytes) {
     return true;
 }
 
-// Sets one value in the file at `target`: the whole file is read, changed and written to a new
-// file beside it, which is flushed to the disk and then renamed over the old one. A crash at any
-// moment leaves either the old file or the new one, complete. Nothing it could not read is
-// overwritten. Returns the reason when it fails.
-std::optional<QString> save(const QString& target, const QString& key, const QString& value) {
+// Sets one value in the file at `target` (or removes it, given no value): the whole file is read,
+// changed and written to a new file beside it, which is flushed to the disk and then renamed over
+// the old one. A crash at any moment leaves either the old file or the new one, complete. Nothing
+// it could not read is overwritten. Returns the reason when it fails.
+std::optional<QString> save(const QString& target, const QString& key,
+                            const std::optional<QString>& value) {
     const QByteArray native = QFile::encodeName(target);
     const QByteArray folder = QFile::encodeName(QFileInfo(target).path());
     FolderLock lock(folder);
@@ -373,7 +374,10 @@ std::optional<QString> save(const QString& target, const QString& key, const QSt
     } else if (errno != ENOENT) {
         return lastError();
     }
-    map.insert(key, value);
+    if (value)
+        map.insert(key, *value);
+    else if (map.remove(key) == 0)
+        return std::nullopt;  // nothing to forget: the file stays as it is
     const QByteArray bytes = serialize(map);
 
     const QByteArray temp = native + ".saving";
@@ -428,7 +432,9 @@ bool keyExists(const QString& keyPath) {
     return it != values->constEnd() && it.key().startsWith(prefix);
 }
 
-bool write(const QString& keyPath, const QString& name, const QString& value) {
+namespace {
+
+bool store(const QString& keyPath, const QString& name, const std::optional<QString>& value) {
     const QString path = filePath();
     const QFileInfo info(path);
     std::optional<QString> why;
@@ -459,6 +465,33 @@ bool write(const QString& keyPath, const QString& name, const QString& value) {
     if (!why)
         failureReported = false;
     return !why;
+}
+
+}  // namespace
+
+bool write(const QString& keyPath, const QString& name, const QString& value) {
+    return store(keyPath, name, value);
+}
+
+bool remove(const QString& keyPath, const QString& name) {
+    if (!currentValues())
+        return true;  // no file, nothing to forget; do not create one
+    return store(keyPath, name, std::nullopt);
+}
+
+std::optional<QString> readHandEdited(const QString& keyPath, const QString& name) {
+    if (const auto text = read(keyPath, name))
+        return text;
+    const Values* values = currentValues();
+    if (!values)
+        return std::nullopt;
+    const auto it = values->constFind(group(keyPath) + QLatin1Char('/') + encodeName(name));
+    if (it == values->constEnd() || it->typeId() != QMetaType::QByteArray)
+        return std::nullopt;
+    const QByteArray bare = it->toByteArray();
+    if (bare.isEmpty() || bare.startsWith('"') || !isUtf8(bare))
+        return std::nullopt;
+    return QString::fromUtf8(bare);
 }
 
 }  // namespace platform::SettingsBackend

@@ -21,6 +21,13 @@ std::optional<QString> read(const QString& keyPath, const QString& name);
 // written; the first failure of a run of failures is reported on stderr.
 bool write(const QString& keyPath, const QString& name, const QString& value);
 
+// Forgets the value; true when it is gone (or was never there). A missing file stays missing.
+bool remove(const QString& keyPath, const QString& name);
+
+// Like read, but also takes a value a hand edit left without its quotes (a bare path), for the
+// few values people are told they may edit. Anything else that is not text still reads as missing.
+std::optional<QString> readHandEdited(const QString& keyPath, const QString& name);
+
 bool keyExists(const QString& keyPath);
 
 }  // namespace platform::SettingsBackend

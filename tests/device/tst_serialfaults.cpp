@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -51,6 +53,68 @@ private Q_SLOTS:
         box.reset();
         adapter.reset();
         dev.reset();
+    }
+
+    void aRememberedPortOpensWithoutTheVariable() {
+        qunsetenv("DOMIVOX_COM1");
+        QVERIFY(platform::SerialControl::rememberDevice(1, link));
+        Form1* f = WindowRegistry::show<Form1>();
+        QCOMPARE(boxes().size(), 0);
+        QVERIFY(f->MSComm1().PortOpen());
+        f->Command(4)->click();
+        QCOMPARE(adapter->read(1), QByteArray("g"));
+        QCOMPARE(f->Label(4)->text(), QString("START POOL FILTER IS CURRENTLY ON"));
+    }
+
+    void theBoxForAFailedOpenNamesTheDeviceTheReasonAndTheRemedy_data() {
+        QTest::addColumn<QString>("why");
+        QTest::addColumn<QStringList>("says");
+        QTest::newRow("missing") << "missing"
+                                 << QStringList{"no such device", "domivox-port", "restart"};
+        QTest::newRow("busy") << "busy"
+                              << QStringList{"busy", "Another program holds the device", "restart"};
+        QTest::newRow("permission")
+            << "permission"
+            << QStringList{"permission denied", "sudo adduser \"$USER\" dialout", "log out"};
+    }
+    void theBoxForAFailedOpenNamesTheDeviceTheReasonAndTheRemedy() {
+        QFETCH(QString, why);
+        QFETCH(QStringList, says);
+        platform::SerialControl holder;
+        if (why == "missing") {
+            pullOut();
+        } else if (why == "busy") {
+            holder.setSettings("2400,N,8,1");
+            holder.setPortOpen(true);
+        } else {
+            if (::geteuid() == 0)
+                QSKIP("root opens any device; the permission text is checked without a box");
+            QVERIFY(QFile::setPermissions(adapter->slavePath(), QFileDevice::ReadOwner));
+        }
+        Form1* f = WindowRegistry::show<Form1>();
+        QCOMPARE(boxes().size(), 1);  // the start-up message, word for word
+        QCOMPARE(boxes().at(0).text,
+                 QString("PLEASE CONFIGURE YOUR SETTINGS  In addition your serial port must be "
+                         "on com 1"));
+        f->Command(1)->click();
+        f->Command(2)->click();
+        QCOMPARE(boxes().size(), 2);
+        const QString text = boxes().at(1).text;
+        QVERIFY2(text.contains("port 1 (" + link + ")"), qPrintable(text));
+        for (const QString& s : says)
+            QVERIFY2(text.contains(s), qPrintable(s + " in: " + text));
+    }
+
+    void aModemLineChangeDropsDtr() {
+        testsupport::FakeModemLines lines;
+        Form1* f = WindowRegistry::show<Form1>();
+        QVERIFY(f->MSComm1().DTREnable());
+        QTest::qWait(50);
+        lines.change();
+        QTRY_VERIFY(!f->MSComm1().DTREnable());
+        f->Command(5)->click();
+        QCOMPARE(adapter->read(1), QByteArray("i"));
+        QVERIFY(!f->MSComm1().DTREnable());
     }
 
     void buttonsFailQuietlyWhileUnpluggedAndWorkAgainWhenBack() {

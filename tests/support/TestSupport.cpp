@@ -16,6 +16,7 @@
 #include <QWidget>
 
 #include "platform/AppInfo.h"
+#include "platform/SerialControl.h"
 #include "platform/WindowRegistry.h"
 #include "store/Module1.h"
 
@@ -96,6 +97,30 @@ void Pty::closeSlave() {
     if (slave_ >= 0)
         ::close(slave_);
     slave_ = -1;
+}
+
+FakeModemLines::FakeModemLines() {
+    if (::pipe(pipe_) != 0)
+        qFatal("pipe failed");
+    const int fd = pipe_[0];
+    platform::SerialControl::setModemLineWaitForTesting([fd](int) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, -1) <= 0)
+            return false;  // errno says why: EINTR when woken
+        char c;
+        return ::read(fd, &c, 1) == 1;
+    });
+}
+
+FakeModemLines::~FakeModemLines() {
+    platform::SerialControl::setModemLineWaitForTesting({});
+    ::close(pipe_[0]);
+    ::close(pipe_[1]);
+}
+
+void FakeModemLines::change() {
+    if (::write(pipe_[1], "x", 1) != 1)
+        qFatal("pipe write failed");
 }
 
 RecordingMessageBox::RecordingMessageBox() {

@@ -44,6 +44,21 @@ private:
     QString slavePath_;
 };
 
+// Stands in for the kernel's modem-line wait of every serial port opened while it exists: each
+// change() is one change of a line. Like the real wait it blocks until then, and the port's own
+// wake-up signal interrupts it.
+class FakeModemLines {
+public:
+    FakeModemLines();
+    ~FakeModemLines();
+    FakeModemLines(const FakeModemLines&) = delete;
+    FakeModemLines& operator=(const FakeModemLines&) = delete;
+    void change();
+
+private:
+    int pipe_[2] = {-1, -1};
+};
+
 // Records every message box and returns at once; onShow runs "while the box is open".
 class RecordingMessageBox : public platform::MessageBoxPresenter {
 public:

@@ -64,15 +64,16 @@ private Q_SLOTS:
 
     void theTreeHoldsTheProgramItsFilesAndItsMenuEntry_data() {
         QTest::addColumn<QString>("path");
-        for (const char* p : {DOMIVOX_PKGDIR "/domivox", DOMIVOX_PKGDIR "/serialcable.bmp",
-                              DOMIVOX_PKGDIR "/README.RTF", "bin/domivox", "bin/domivox-board",
-                              "share/applications/domivox.desktop",
-                              "share/metainfo/org.example.domivox.metainfo.xml",
-                              "share/icons/hicolor/48x48/apps/domivox.png",
-                              "share/icons/hicolor/128x128/apps/domivox.png",
-                              "share/icons/hicolor/256x256/apps/domivox.png",
-                              "share/icons/hicolor/scalable/apps/domivox.svg",
-                              "share/man/man1/domivox.1.gz", "share/man/man1/domivox-board.1.gz"})
+        for (const char* p :
+             {DOMIVOX_PKGDIR "/domivox", DOMIVOX_PKGDIR "/serialcable.bmp",
+              DOMIVOX_PKGDIR "/README.RTF", "bin/domivox", "bin/domivox-board", "bin/domivox-port",
+              "share/applications/domivox.desktop",
+              "share/metainfo/org.example.domivox.metainfo.xml",
+              "share/icons/hicolor/48x48/apps/domivox.png",
+              "share/icons/hicolor/128x128/apps/domivox.png",
+              "share/icons/hicolor/256x256/apps/domivox.png",
+              "share/icons/hicolor/scalable/apps/domivox.svg", "share/man/man1/domivox.1.gz",
+              "share/man/man1/domivox-board.1.gz", "share/man/man1/domivox-port.1.gz"})
             QTest::newRow(p) << QString(p);
     }
     void theTreeHoldsTheProgramItsFilesAndItsMenuEntry() {

@@ -1,0 +1,417 @@
+#include "PortTool.h"
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+#include <QTextStream>
+
+#include "platform/Errors.h"
+#include "platform/SerialControl.h"
+#include "platform/SettingsBackend.h"
+
+using platform::SerialControl;
+
+namespace PortTool {
+namespace {
+
+constexpr int kPort = 1;
+
+const char* const kHelp =
+    "Usage: domivox-port [--plain]     list the serial devices and show which one is port 1\n"
+    "       domivox-port set DEVICE    make DEVICE port 1: a path, a /dev/serial/by-id name\n"
+    "                                  or the number the list shows\n"
+    "       domivox-port clear         forget the choice\n"
+    "       domivox-port check         open port 1 at 2400 baud 8N1 and close it again,\n"
+    "                                  sending nothing\n"
+    "       domivox-port --help\n"
+    "\n"
+    "Port 1 is the device named by the variable DOMIVOX_COM1 when it is set, else the device\n"
+    "chosen with \"domivox-port set\", else /dev/ttyS0. The choice is kept for your user in\n"
+    "Domivox's settings file, by its /dev/serial/by-id name when the device has one, so it\n"
+    "survives replugging.\n"
+    "\n"
+    "--plain prints one line per device, fields separated by tabs: number, path, by-id name,\n"
+    "USB vendor:product, manufacturer, description, serial number, where port 1 comes from\n"
+    "(variable, remembered or default; empty for the other devices), and whether you can open\n"
+    "it (ok, denied, missing or error).\n"
+    "\n"
+    "Exit status: 0 on success, 1 when the command could not be done, 2 on bad usage.\n";
+
+QString sourceWord(SerialControl::PortSource source) {
+    switch (source) {
+        case SerialControl::PortSource::Variable:
+            return QStringLiteral("variable");
+        case SerialControl::PortSource::Remembered:
+            return QStringLiteral("remembered");
+        case SerialControl::PortSource::Default:
+            break;
+    }
+    return QStringLiteral("default");
+}
+
+QString sourceText(SerialControl::PortSource source) {
+    switch (source) {
+        case SerialControl::PortSource::Variable:
+            return QStringLiteral(
+                       "set by the variable DOMIVOX_COM%1, which comes before any "
+                       "remembered choice")
+                .arg(kPort);
+        case SerialControl::PortSource::Remembered:
+            return QStringLiteral("remembered in %1").arg(platform::SettingsBackend::filePath());
+        case SerialControl::PortSource::Default:
+            break;
+    }
+    return QStringLiteral("the default; nothing is remembered");
+}
+
+bool inGroup(gid_t gid) {
+    if (::getegid() == gid)
+        return true;
+    const int n = ::getgroups(0, nullptr);
+    QList<gid_t> groups(std::max(n, 0));
+    if (n > 0 && ::getgroups(n, groups.data()) == n)
+        return groups.contains(gid);
+    return false;
+}
+
+// Whether the group database lists this user in the group: then only a new login is missing.
+bool listedInGroup(const struct group* g) {
+    const struct passwd* me = ::getpwuid(::getuid());
+    if (!me)
+        return false;
+    if (me->pw_gid == g->gr_gid)
+        return true;
+    for (char** member = g->gr_mem; member && *member; ++member)
+        if (std::strcmp(*member, me->pw_name) == 0)
+            return true;
+    return false;
+}
+
+QString clean(QString field) {
+    field.replace(QLatin1Char('\t'), QLatin1Char(' '));
+    field.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    field.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    return field;
+}
+
+int usageError(QTextStream& err, const QString& what) {
+    err << "domivox-port: " << what << "\n"
+        << "Try 'domivox-port --help'.\n";
+    err.flush();
+    return kBadUsage;
+}
+
+void list(bool plain, QTextStream& out) {
+    const SerialControl::PortChoice choice = SerialControl::choiceFor(kPort);
+    const QList<Device> all = devices();
+    if (!plain)
+        out << "Port 1 is " << choice.device << " (" << sourceText(choice.source) << ").\n\n";
+    int number = 0;
+    for (const Device& d : all) {
+        ++number;
+        const Access access = accessTo(d.path);
+        if (plain) {
+            static const char* const kAccess[] = {"ok", "denied", "missing", "error"};
+            const QStringList fields = {QString::number(number),
+                                        d.path,
+                                        d.stableName,
+                                        d.usbId,
+                                        d.manufacturer,
+                                        d.description,
+                                        d.serialNumber,
+                                        d.isPort1 ? sourceWord(choice.source) : QString(),
+                                        QString::fromLatin1(kAccess[access.kind])};
+            QStringList cleaned;
+            for (const QString& f : fields)
+                cleaned << clean(f);
+            out << cleaned.join(QLatin1Char('\t')) << '\n';
+            continue;
+        }
+        out << (d.isPort1 ? "* " : "  ") << qSetFieldWidth(2) << Qt::right << number
+            << qSetFieldWidth(0) << Qt::left << "  " << d.path << (d.isPort1 ? "   <- port 1" : "")
+            << '\n';
+        const auto row = [&out](const char* label, const QString& value) {
+            if (!value.isEmpty())
+                out << "      " << qSetFieldWidth(15) << label << qSetFieldWidth(0) << value
+                    << '\n';
+        };
+        row("by-id name", d.stableName);
+        row("USB id", d.usbId);
+        row("manufacturer", d.manufacturer);
+        row("description", d.description);
+        row("serial number", d.serialNumber);
+        row("access", access.kind == Access::Ok ? QStringLiteral("you can open it") : access.text);
+    }
+    if (!plain)
+        out << "\n'domivox-port set NUMBER' makes a device port 1; 'domivox-port check' tries "
+               "port 1.\n";
+    out.flush();
+}
+
+// A device named on the command line: a number from the list, a path, or a bare name found in
+// /dev or /dev/serial/by-id.
+QString deviceFromArgument(const QString& arg, QTextStream& err, bool& ok) {
+    ok = false;
+    bool isNumber = false;
+    const int n = arg.toInt(&isNumber);
+    if (isNumber) {
+        const QList<Device> all = devices();
+        if (n < 1 || n > all.size()) {
+            err << "domivox-port: the list has no device " << arg
+                << "; 'domivox-port' shows the numbers\n";
+            return QString();
+        }
+        ok = true;
+        const Device& d = all.at(n - 1);
+        return d.stableName.isEmpty() ? d.path : d.stableName;
+    }
+    QString path = arg;
+    if (!arg.contains(QLatin1Char('/'))) {
+        for (const QString& folder : {QStringLiteral("/dev"), SerialControl::stableNameFolder()}) {
+            if (QFileInfo::exists(folder + QLatin1Char('/') + arg)) {
+                path = folder + QLatin1Char('/') + arg;
+                break;
+            }
+        }
+    }
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+        err << "domivox-port: " << arg << ": no such device\n";
+        return QString();
+    }
+    if (!S_ISCHR(st.st_mode)) {
+        err << "domivox-port: " << arg << " is not a serial device\n";
+        return QString();
+    }
+    ok = true;
+    return path;
+}
+
+void noteVariable(QTextStream& out) {
+    if (SerialControl::choiceFor(kPort).source == SerialControl::PortSource::Variable)
+        out << "Note: DOMIVOX_COM1 is set here and comes first; unset it to use the "
+               "remembered choice.\n";
+}
+
+int set(const QString& arg, QTextStream& out, QTextStream& err) {
+    bool ok = false;
+    const QString device = deviceFromArgument(arg, err, ok);
+    if (!ok) {
+        err.flush();
+        return kFailed;
+    }
+    const std::optional<QString> stored = SerialControl::rememberDevice(kPort, device);
+    if (!stored) {
+        err << "domivox-port: the choice could not be saved in "
+            << platform::SettingsBackend::filePath() << '\n';
+        err.flush();
+        return kFailed;
+    }
+    out << "Port 1 is now " << *stored;
+    if (*stored != QFileInfo(device).absoluteFilePath())
+        out << " (the stable name of " << device << ")";
+    out << ".\nRemembered in " << platform::SettingsBackend::filePath() << ".\n";
+    const Access access = accessTo(*stored);
+    if (access.kind != Access::Ok)
+        out << "Note: " << access.text << '\n';
+    noteVariable(out);
+    out.flush();
+    return kOk;
+}
+
+int clear(QTextStream& out, QTextStream& err) {
+    if (!SerialControl::forgetDevice(kPort)) {
+        err << "domivox-port: the choice could not be removed from "
+            << platform::SettingsBackend::filePath() << '\n';
+        err.flush();
+        return kFailed;
+    }
+    const SerialControl::PortChoice choice = SerialControl::choiceFor(kPort);
+    out << "The choice for port 1 is forgotten; port 1 is now " << choice.device << " ("
+        << sourceText(choice.source) << ").\n";
+    out.flush();
+    return kOk;
+}
+
+int check(QTextStream& out, QTextStream& err) {
+    SerialControl comm;
+    comm.setReportOpenFailures(false);
+    const QString path = comm.devicePath();
+    try {
+        // As the program opens it, so a success here means the program's opening works too.
+        comm.setRThreshold(2);
+        comm.setInputLen(7);
+        comm.setSettings(QStringLiteral("2400,N,8,1"));
+        comm.setDTREnable(true);
+        comm.setCommPort(kPort);
+        comm.setPortOpen(true);
+    } catch (const platform::RuntimeError&) {
+        err << "Port 1 (" << path << ") cannot be opened: " << comm.lastFailure() << ".\n"
+            << SerialControl::adviceFor(comm.lastFailureKind()) << '\n';
+        err.flush();
+        return kFailed;
+    }
+    comm.setPortOpen(false);
+    out << "Port 1 (" << path << ") opens at 2400 baud 8N1; nothing was sent.\n";
+    out.flush();
+    return kOk;
+}
+
+// ttyUSB2 before ttyUSB10, whatever the locale's collation knows of numbers.
+bool numberedBefore(const QString& a, const QString& b) {
+    qsizetype i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            const qsizetype from = i, bFrom = j;
+            while (i < a.size() && a[i].isDigit())
+                ++i;
+            while (j < b.size() && b[j].isDigit())
+                ++j;
+            const QStringView x = QStringView(a).mid(from, i - from);
+            const QStringView y = QStringView(b).mid(bFrom, j - bFrom);
+            if (x.size() != y.size())
+                return x.size() < y.size();
+            if (x != y)
+                return x < y;
+            continue;
+        }
+        if (a[i] != b[j])
+            return a[i] < b[j];
+        ++i;
+        ++j;
+    }
+    return a.size() - i < b.size() - j;
+}
+
+QList<Device> systemScan() {
+    QList<Device> found;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        Device d;
+        d.path = info.systemLocation();
+        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
+            d.usbId = QStringLiteral("%1:%2")
+                          .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                          .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
+        d.manufacturer = info.manufacturer();
+        d.description = info.description();
+        d.serialNumber = info.serialNumber();
+        found.append(d);
+    }
+    return found;
+}
+
+Scan& scan() {
+    static Scan s = systemScan;
+    return s;
+}
+
+}  // namespace
+
+void setScanForTesting(Scan s) {
+    scan() = s ? std::move(s) : Scan(systemScan);
+}
+
+QList<Device> devices() {
+    QList<Device> found = scan()();
+    for (Device& d : found) {
+        const QString byId = SerialControl::byIdNameOf(d.path);
+        if (byId != d.path)
+            d.stableName = byId;
+    }
+    std::sort(found.begin(), found.end(),
+              [](const Device& a, const Device& b) { return numberedBefore(a.path, b.path); });
+
+    const QString port1 = SerialControl::choiceFor(kPort).device;
+    const QString port1Target = QFileInfo(port1).canonicalFilePath();
+    bool marked = false;
+    for (Device& d : found) {
+        d.isPort1 =
+            d.path == port1 || d.stableName == port1 ||
+            (!port1Target.isEmpty() && QFileInfo(d.path).canonicalFilePath() == port1Target);
+        marked = marked || d.isPort1;
+    }
+    // A pseudo-terminal, a device that is unplugged, a name the scan does not know: still shown.
+    if (!marked) {
+        Device d;
+        d.path = port1;
+        d.isPort1 = true;
+        found.append(d);
+    }
+    return found;
+}
+
+Access accessTo(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    if (::access(native.constData(), R_OK | W_OK) == 0)
+        return {Access::Ok, QString()};
+    const int why = errno;
+    if (why == ENOENT || why == ENOTDIR)
+        return {Access::Missing, QStringLiteral("no such device")};
+    if (why != EACCES && why != EPERM)
+        return {Access::Error, QString::fromLocal8Bit(std::strerror(why))};
+    struct stat st {};
+    const struct group* g = ::stat(native.constData(), &st) == 0 ? ::getgrgid(st.st_gid) : nullptr;
+    const bool groupMayOpen = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    if (!g || !groupMayOpen)
+        return {Access::Denied, QStringLiteral("permission denied; only its owner may open it")};
+    const QString group = QString::fromLocal8Bit(g->gr_name);
+    if (!inGroup(g->gr_gid) && listedInGroup(g))
+        return {Access::Denied,
+                QStringLiteral("permission denied; you are in the %1 group but have not logged "
+                               "in again since you joined it: log out and in again")
+                    .arg(group)};
+    return {Access::Denied,
+            QStringLiteral("permission denied; fix: sudo adduser \"$USER\" %1   then log out and "
+                           "in again")
+                .arg(group)};
+}
+
+int run(const QStringList& args, QTextStream& out, QTextStream& err) {
+    bool plain = false;
+    QStringList words;
+    for (const QString& a : args) {
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            out << kHelp;
+            out.flush();
+            return kOk;
+        }
+        if (a == QLatin1String("--plain"))
+            plain = true;
+        else if (a.startsWith(QLatin1Char('-')) && a.size() > 1)
+            return usageError(err, QStringLiteral("unknown option %1").arg(a));
+        else
+            words << a;
+    }
+    const QString command = words.value(0, QStringLiteral("list"));
+    const qsizetype wanted = command == QLatin1String("set") ? 2 : 1;
+    if (command != QLatin1String("list") && command != QLatin1String("set") &&
+        command != QLatin1String("clear") && command != QLatin1String("check"))
+        return usageError(err, QStringLiteral("unknown command %1").arg(command));
+    if (words.size() > wanted)
+        return usageError(err, QStringLiteral("too many arguments"));
+    if (command == QLatin1String("set") && words.size() < 2)
+        return usageError(err, QStringLiteral("set needs a device: a path, a by-id name or a "
+                                              "number from the list"));
+    if (plain && command != QLatin1String("list"))
+        return usageError(err, QStringLiteral("--plain goes with the list only"));
+
+    if (command == QLatin1String("set"))
+        return set(words.at(1), out, err);
+    if (command == QLatin1String("clear"))
+        return clear(out, err);
+    if (command == QLatin1String("check"))
+        return check(out, err);
+    list(plain, out);
+    return kOk;
+}
+
+}  // namespace PortTool
