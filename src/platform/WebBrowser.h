@@ -71,6 +71,8 @@ public:
     static QUrl addressFromUserInput(const QString& typed);
 
 Q_SIGNALS:
+    // A load has begun (ReadyState is 1; LocationName may have changed).
+    void loadStarted();
     // A load has ended (ReadyState is 4 again).
     void loadEnded(bool ok);
 
