@@ -4,13 +4,13 @@
 // switches of all its threads, from /proc/self/task/*/status) and processor time, first with the
 // clocks ticking literally, then with sleeping watchers, in the same run and the same windows.
 //
-//   idle_wakeups [--seconds N]     (default 30 each)
+//   idle_wakeups [seconds]     (default 30 each)
 //
 // Targets with sleeping watchers: at most 20 wake-ups a second and 0.2 % of one core. Runs
 // headless unless QT_QPA_PLATFORM says otherwise. Exits 1 when a target is missed.
 
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 
 #include <QApplication>
 #include <QDir>
@@ -88,20 +88,13 @@ void settle(int ms) {
     loop.exec();
 }
 
-int intArg(int argc, char** argv, const char* name, int fallback) {
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0)
-            return std::atoi(argv[i + 1]);
-    return fallback;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int seconds = std::max(1, intArg(argc, argv, "--seconds", 30));
+    const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
 
     testsupport::Sandbox sandbox;
     testsupport::storeFactoryNames();
