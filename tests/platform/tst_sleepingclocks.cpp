@@ -131,7 +131,8 @@ class TestSleepingClocks : public QObject {
         server->setTitle("/remote", "10000");
         server->setTitle("/other", "11000");
         Module1::WriteSetting(Setting::Address, server->url("/remote"));
-        Module1::WriteSetting(Setting::timer1, "1000");
+        // Slower than the poll clock, so the poll clock keeps its 1000 ms at load.
+        Module1::WriteSetting(Setting::timer1, "1500");
         Module1::WriteSetting(Setting::password, "inside");
         form = WindowRegistry::show<Form1>();
         timer = WindowRegistry::show<frmTimer>();
