@@ -91,9 +91,12 @@ void IntervalTimer::wake() {
     asleep_ = false;
     if (!isCounting())
         return;
-    // Back into the phase the clock had when it last started counting afresh.
-    const qint64 intoInterval = phase_.isValid() ? phase_.elapsed() % interval_ : 0;
-    const int due = interval_ - static_cast<int>(intoInterval);
+    // Back into the phase the clock had when it last started counting afresh, to the nearest
+    // millisecond: a 1 ms clock woken half-way through its interval ticks at once or in 1 ms,
+    // as often as it would have ticking all along.
+    const qint64 period = qint64(interval_) * 1000000;
+    const qint64 into = phase_.isValid() ? phase_.nsecsElapsed() % period : 0;
+    const int due = static_cast<int>((period - into + 500000) / 1000000);
     resuming_ = due != interval_;
     timer_.start(due);
 }
