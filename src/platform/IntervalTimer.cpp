@@ -91,12 +91,12 @@ void IntervalTimer::wake() {
     asleep_ = false;
     if (!isCounting())
         return;
-    // Back into the phase the clock had when it last started counting afresh, to the nearest
-    // millisecond: a 1 ms clock woken half-way through its interval ticks at once or in 1 ms,
-    // as often as it would have ticking all along.
+    // Back into the phase the clock had when it last started counting afresh, rounded down to
+    // the millisecond: never later than a tick that counted all along, so a 1 ms watcher woken
+    // by a load that has just begun ticks at once and sees it loading, as it would have.
     const qint64 period = qint64(interval_) * 1000000;
     const qint64 into = phase_.isValid() ? phase_.nsecsElapsed() % period : 0;
-    const int due = static_cast<int>((period - into + 500000) / 1000000);
+    const int due = static_cast<int>((period - into) / 1000000);
     resuming_ = due != interval_;
     timer_.start(due);
 }

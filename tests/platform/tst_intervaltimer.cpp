@@ -214,6 +214,29 @@ private Q_SLOTS:
         QVERIFY2(ticks[1] >= 1995, qPrintable(QString::number(ticks[1])));
     }
 
+    void aWoken1msWatcherTicksBeforeAnythingDueLater() {
+        // The readiness watcher is woken by a load that has just begun; a local page can be in
+        // within the millisecond, and a watcher that missed the load would let the reload clock
+        // run on through it. So a woken clock ticks no later than one that counted all along.
+        QObject owner;
+        Source source;
+        int ticks = 0;
+        IntervalTimer t(&owner, "t", 1, true, [&] { ++ticks; });
+        t.sleepWhile([] { return true; });
+        t.wakeOn(&source, &Source::changed);
+        for (int round = 0; round < 20; ++round) {
+            QTRY_VERIFY_WITH_TIMEOUT(t.isAsleep(), allowMs(1000));
+            QTest::qWait(round % 7);  // anywhere in its phase
+            const int before = ticks;
+            int ticksWhenDue = -1;
+            // Something else due within the millisecond: the load's end, say.
+            QTimer::singleShot(1, Qt::PreciseTimer, &owner, [&] { ticksWhenDue = ticks; });
+            source.set(round);
+            QTRY_VERIFY_WITH_TIMEOUT(ticksWhenDue >= 0, allowMs(1000));
+            QCOMPARE(ticksWhenDue, before + 1);
+        }
+    }
+
     void wakingAClockThatIsAwakeLeavesItsCountAlone() {
         QObject owner;
         Source source;
