@@ -123,37 +123,36 @@ int main(int argc, char** argv) {
     long ticks = 0;
     QString expected;
     double seenAt = 0;
-    lock->Timer1()->setHandler([&] {
-        ++ticks;
-        lock->Timer1_Timer();
-    });
-    idle(0.5);
-    ticks = 0;
-    const Usage locked = measureIdle(seconds);
-    const double ticksPerSecond = ticks / locked.wall;
+    // The window's own clock, counting its ticks; gives the usage and the ticks per second.
+    const auto measureClock = [&](double* ticksPerSecond) {
+        lock->Timer1()->setHandler([&] {
+            ++ticks;
+            lock->Timer1_Timer();
+        });
+        idle(0.5);
+        ticks = 0;
+        const Usage u = measureIdle(seconds);
+        *ticksPerSecond = ticks / u.wall;
+        return u;
+    };
+    double ticksPerSecond = 0;
+    const Usage locked = measureClock(&ticksPerSecond);
 
-    // The same clock with a handler that reads nothing: what the 1 ms wake-ups cost by
-    // themselves, whatever the store does.
+    // Ticking literally, then the same clock with a handler that reads nothing: what the 1 ms
+    // wake-ups cost by themselves, whatever the store does. A sleeping clock would hide them.
+    platform::IntervalTimer::setLiteralTicking(true);
+    double literalTicksPerSecond = 0;
+    const Usage literal = measureClock(&literalTicksPerSecond);
+    lock->Timer1()->setHandler([&] { ++ticks; });
+    idle(0.5);
+    const Usage clockOnly = measureIdle(seconds);
+    platform::IntervalTimer::setLiteralTicking(false);
     const auto reading = [&] {
         ++ticks;
         lock->Timer1_Timer();
         if (seenAt == 0 && !expected.isEmpty() && lock->Text2()->text() == expected)
             seenAt = monotonicMs();
     };
-    // Both ticking literally: a sleeping clock would hide the very wake-ups measured here.
-    platform::IntervalTimer::setLiteralTicking(true);
-    lock->Timer1()->setHandler([&] {
-        ++ticks;
-        lock->Timer1_Timer();
-    });
-    idle(0.5);
-    ticks = 0;
-    const Usage literal = measureIdle(seconds);
-    const double literalTicksPerSecond = ticks / literal.wall;
-    lock->Timer1()->setHandler([&] { ++ticks; });
-    idle(0.5);
-    const Usage clockOnly = measureIdle(seconds);
-    platform::IntervalTimer::setLiteralTicking(false);
     lock->Timer1()->setHandler(reading);
 
     // Freshness: another process writes a new password; the clock must pick it up, and a press
