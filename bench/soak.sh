@@ -12,8 +12,9 @@
 #   - no file descriptor leak (the fewest open in the last ten samples is not above the most open
 #     in the first ten after the warm-up).
 # Exits 0 when all three hold. With SOAK_CPU=report the CPU share is printed against its target
-# but does not decide the result: on a machine shared with other work the share of the 1 ms
-# clocks' wake-ups says more about the machine than about the program (docs/robustness.md). Samples go to $SOAK_LOG (default soak-samples.tsv in the build
+# but does not decide the result: on a machine shared with other work the share says more about
+# the machine than about the program, above all with DOMIVOX_LITERAL_CLOCKS=1, when the 1 ms
+# clocks wake the process a thousand times a second (docs/robustness.md). Samples go to $SOAK_LOG (default soak-samples.tsv in the build
 # folder): seconds, RSS in KiB, open descriptors, CPU ticks.
 set -euo pipefail
 

@@ -8,6 +8,7 @@
 #include "platform/Controls.h"
 #include "platform/IntervalTimer.h"
 #include "platform/MessageBox.h"
+#include "platform/SettingsWatch.h"
 #include "platform/Twips.h"
 #include "platform/WindowRegistry.h"
 #include "store/Module1.h"
@@ -53,6 +54,10 @@ password::password() {
     text2_->hide();
 
     timer1_ = addTimer(QStringLiteral("Timer1"), 1, true, [this] { Timer1_Timer(); });
+    // Right after a tick Text2 holds the stored password, and only a change of the settings file
+    // can make it stale: sleep until the file's folder reports one.
+    timer1_->sleepWhile([] { return true; });
+    timer1_->wakeOn(new platform::SettingsWatch(this), &platform::SettingsWatch::changed);
 
     connect(command1_, &QPushButton::clicked, this, &password::Command1_Click);
     connect(command2_, &QPushButton::clicked, this, &password::Command2_Click);

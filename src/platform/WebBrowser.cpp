@@ -228,6 +228,7 @@ void WebBrowser::start(const QUrl& url, bool reload) {
     sslErrors_.clear();
     if (!reload)
         name_ = url.isValid() ? addressName(url) : kNotLoaded + QStringLiteral("not an address");
+    Q_EMIT loadStarted();
 
     // Every outcome arrives later, as it would from the network, so callers always see the
     // loading state first.

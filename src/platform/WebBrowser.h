@@ -87,6 +87,8 @@ public:
     static void trustAuthorities(const QList<QSslCertificate>& authorities);
 
 Q_SIGNALS:
+    // A load has begun (ReadyState is 1; LocationName may have changed).
+    void loadStarted();
     // A load has ended (ReadyState is 4 again).
     void loadEnded(bool ok);
 

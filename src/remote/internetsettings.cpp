@@ -169,9 +169,40 @@ void internetsettings::buildControls() {
     timer2_ = addTimer(QStringLiteral("Timer2"), 1, true, [this] { Timer2_Timer(); });
     timer3_ = addTimer(QStringLiteral("Timer3"), 1000, true, [this] { Timer3_Timer(); });
     timer4_ = addTimer(QStringLiteral("Timer4"), 10, true, [this] { Timer4_Timer(); });
+    declareWatcherReads();
 
     connect(command1_, &QPushButton::clicked, this, &internetsettings::Command1_Click);
     connect(command2_, &QPushButton::clicked, this, &internetsettings::Command2_Click);
+}
+
+// An idle panel must not wake a thousand times a second: each watcher sleeps while its tick
+// could change nothing and wakes when something it reads changes.
+void internetsettings::declareWatcherReads() {
+    using platform::IntervalTimer;
+    using platform::WebBrowser;
+    // Loading with the reload clock off, or complete with it on: the tick would leave it so.
+    timer2_->sleepWhile([this] {
+        const int state = webBrowser1_->ReadyState();
+        if (state == WebBrowser::READYSTATE_LOADING)
+            return !timer1_->Enabled();
+        if (state == WebBrowser::READYSTATE_COMPLETE)
+            return timer1_->Enabled();
+        return true;
+    });
+    timer2_->wakeOn(webBrowser1_, &WebBrowser::loadStarted);
+    timer2_->wakeOn(webBrowser1_, &WebBrowser::loadEnded);
+    timer2_->wakeOn(timer1_, &IntervalTimer::enabledChanged);
+
+    // The title, its last copy and the watcher's own copy all alike, and the poll clock off.
+    timer4_->sleepWhile([this] {
+        return !timer3_->Enabled() && text9_->text() == text30_->text() &&
+               text9_->text() == webBrowser1_->LocationName();
+    });
+    timer4_->wakeOn(webBrowser1_, &WebBrowser::loadStarted);
+    timer4_->wakeOn(webBrowser1_, &WebBrowser::loadEnded);
+    timer4_->wakeOn(text30_, &QLineEdit::textChanged);
+    timer4_->wakeOn(text9_, &QLineEdit::textChanged);
+    timer4_->wakeOn(timer3_, &IntervalTimer::enabledChanged);
 }
 
 void internetsettings::buildMenu() {

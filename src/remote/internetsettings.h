@@ -71,6 +71,7 @@ protected:
 private:
     void buildControls();
     void buildMenu();
+    void declareWatcherReads();
 
     QGroupBox* frame1_ = nullptr;
     QGroupBox* frame2_ = nullptr;

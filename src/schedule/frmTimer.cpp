@@ -117,6 +117,9 @@ void frmTimer::buildControls() {
     // must not start counting down before Start.
     timer1_ = addTimer(QStringLiteral("Timer1"), 0, false, [this] { Timer1_Timer(); });
     timer2_ = addTimer(QStringLiteral("Timer2"), kWatchMs, false, [this] { Timer2_Timer(); });
+    // The watcher acts on one display text only; on any other it sleeps until the display changes.
+    timer2_->sleepWhile([this] { return lbltime_->text() != kLastSecond; });
+    timer2_->wakeOn(lbltime_, &platform::ChangeLabel::Change);
 
     connect(text11_, &QLineEdit::textChanged, this, &frmTimer::Text11_Change);
     connect(text12_, &QLineEdit::textChanged, this, &frmTimer::Text12_Change);

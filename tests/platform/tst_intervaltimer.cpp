@@ -3,8 +3,27 @@
 #include "device/Module2.h"
 #include "platform/Errors.h"
 #include "platform/IntervalTimer.h"
+#include "support/TestSupport.h"
 
 using platform::IntervalTimer;
+using testsupport::allowMs;
+
+namespace {
+
+// Something a watcher reads: a value and the signal that says it changed.
+class Source : public QObject {
+    Q_OBJECT
+public:
+    void set(int v) {
+        value = v;
+        Q_EMIT changed();
+    }
+    int value = 0;
+Q_SIGNALS:
+    void changed();
+};
+
+}  // namespace
 
 class TestIntervalTimer : public QObject {
     Q_OBJECT
@@ -142,6 +161,162 @@ private Q_SLOTS:
         });
         QTRY_VERIFY_WITH_TIMEOUT(fired >= 2, 2000);
         QVERIFY(!t.isInHandler());
+    }
+
+    // A watcher that only acts while the source reads 1.
+    void aWatcherSleepsWhileItsTickChangesNothingAndWakesOnAChange() {
+        QObject owner;
+        Source source;
+        int acted = 0;
+        int ticks = 0;
+        IntervalTimer t(&owner, "t", 5, true, [&] {
+            ++ticks;
+            if (source.value == 1)
+                ++acted;
+        });
+        t.sleepWhile([&] { return source.value != 1; });
+        t.wakeOn(&source, &Source::changed);
+        QTRY_VERIFY_WITH_TIMEOUT(t.isAsleep(), allowMs(1000));
+        const int asleepAfter = ticks;
+        QTest::qWait(100);
+        QCOMPARE(ticks, asleepAfter);
+        // To the window it is still a clock that is on and counting.
+        QVERIFY(t.Enabled() && t.isCounting());
+
+        source.set(1);
+        QTRY_VERIFY_WITH_TIMEOUT(acted >= 3, allowMs(1000));
+        QVERIFY(!t.isAsleep());  // acting ticks keep it awake
+        source.set(2);
+        QTRY_VERIFY_WITH_TIMEOUT(t.isAsleep(), allowMs(1000));
+        QCOMPARE(ticks, asleepAfter + acted + 1);  // one empty tick, then sleep
+    }
+
+    void aWokenClockKeepsItsPhase() {
+        // Had it counted all along, the tick would come 1000 ms after the last one; a fresh
+        // count from the wake would put it 1000 ms after the wake.
+        QObject owner;
+        Source source;
+        QElapsedTimer since;
+        since.start();
+        QList<qint64> ticks;
+        IntervalTimer t(&owner, "t", 1000, true, [&] { ticks << since.elapsed(); });
+        t.sleepWhile([&] { return ticks.size() == 1; });
+        t.wakeOn(&source, &Source::changed);
+        QTRY_VERIFY_WITH_TIMEOUT(t.isAsleep(), allowMs(3000));
+        while (since.elapsed() < ticks[0] + 900)
+            QTest::qWait(10);
+        QElapsedTimer woken;
+        woken.start();
+        source.set(1);
+        QTRY_COMPARE_WITH_TIMEOUT(ticks.size(), 2, allowMs(3000));
+        QVERIFY2(woken.elapsed() < 1000, qPrintable(QString::number(woken.elapsed())));
+        // Never early either: the second whole interval after the start.
+        QVERIFY2(ticks[1] >= 1995, qPrintable(QString::number(ticks[1])));
+    }
+
+    void aWoken1msWatcherTicksBeforeAnythingDueLater() {
+        // The readiness watcher is woken by a load that has just begun; a local page can be in
+        // within the millisecond, and a watcher that missed the load would let the reload clock
+        // run on through it. So a woken clock ticks no later than one that counted all along.
+        QObject owner;
+        Source source;
+        int ticks = 0;
+        IntervalTimer t(&owner, "t", 1, true, [&] { ++ticks; });
+        t.sleepWhile([] { return true; });
+        t.wakeOn(&source, &Source::changed);
+        for (int round = 0; round < 20; ++round) {
+            QTRY_VERIFY_WITH_TIMEOUT(t.isAsleep(), allowMs(1000));
+            QTest::qWait(round % 7);  // anywhere in its phase
+            const int before = ticks;
+            int ticksWhenDue = -1;
+            // Something else due within the millisecond: the load's end, say.
+            QTimer::singleShot(1, Qt::PreciseTimer, &owner, [&] { ticksWhenDue = ticks; });
+            source.set(round);
+            QTRY_VERIFY_WITH_TIMEOUT(ticksWhenDue >= 0, allowMs(1000));
+            QCOMPARE(ticksWhenDue, before + 1);
+        }
+    }
+
+    void wakingAClockThatIsAwakeLeavesItsCountAlone() {
+        QObject owner;
+        Source source;
+        int fired = 0;
+        IntervalTimer t(&owner, "t", 200, true, [&] { ++fired; });
+        t.sleepWhile([] { return false; });
+        t.wakeOn(&source, &Source::changed);
+        IntervalTimer poker(&owner, "poker", 10, true, [&] { source.set(0); });
+        QTRY_VERIFY_WITH_TIMEOUT(fired >= 1, allowMs(2000));
+    }
+
+    // What the window does to a sleeping clock acts as it would on a counting one.
+    void switchingASleepingClock_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<bool>("firesAgain");
+        QTest::newRow("off") << "off" << false;
+        QTest::newRow("off and on: fresh interval") << "off-on" << true;
+        QTest::newRow("on again: stays asleep") << "on" << false;
+        QTest::newRow("new interval") << "interval" << true;
+        QTest::newRow("interval 0") << "zero" << false;
+        QTest::newRow("killed, then woken") << "kill" << false;
+    }
+    void switchingASleepingClock() {
+        QFETCH(QString, action);
+        QFETCH(bool, firesAgain);
+        QObject owner;
+        Source source;
+        int fired = 0;
+        IntervalTimer t(&owner, "t", 5, true, [&] { ++fired; });
+        t.sleepWhile([&] { return fired == 1; });
+        t.wakeOn(&source, &Source::changed);
+        QTRY_VERIFY_WITH_TIMEOUT(t.isAsleep(), allowMs(1000));
+        if (action == "off" || action == "off-on")
+            t.setEnabled(false);
+        if (action == "off-on" || action == "on")
+            t.setEnabled(true);
+        if (action == "interval")
+            t.setInterval(10);
+        if (action == "zero")
+            t.setInterval(0);
+        if (action == "kill") {
+            t.kill();
+            source.set(1);
+        }
+        QTest::qWait(100);
+        QCOMPARE(fired > 1, firesAgain);
+    }
+
+    void literalTickingWakesEverySleeperAndKeepsThemTicking() {
+        QObject owner;
+        int fired = 0;
+        IntervalTimer t(&owner, "t", 5, true, [&] { ++fired; });
+        t.sleepWhile([] { return true; });
+        QTRY_VERIFY_WITH_TIMEOUT(t.isAsleep(), allowMs(1000));
+        IntervalTimer::setLiteralTicking(true);
+        QTRY_VERIFY_WITH_TIMEOUT(fired >= 5, allowMs(1000));
+        QVERIFY(!t.isAsleep());
+        IntervalTimer::setLiteralTicking(false);
+        QTRY_VERIFY_WITH_TIMEOUT(t.isAsleep(), allowMs(1000));
+    }
+
+    void aHandlerInsideAPauseDoesNotSleepItsClockTwice() {
+        // Firings skipped during the pause must not put the clock to sleep behind the handler's
+        // back; the handler's own return decides.
+        QObject owner;
+        Source source;
+        int entered = 0;
+        bool quiet = false;
+        IntervalTimer t(&owner, "t", 5, true, [&] {
+            ++entered;
+            if (entered == 1) {
+                quiet = true;
+                Module2::Pause(0.1);
+                quiet = false;  // something to do after all
+            }
+        });
+        t.sleepWhile([&] { return quiet || entered >= 4; });
+        t.wakeOn(&source, &Source::changed);
+        QTRY_VERIFY_WITH_TIMEOUT(entered >= 4, allowMs(2000));
+        QTRY_VERIFY_WITH_TIMEOUT(t.isAsleep(), allowMs(1000));
     }
 };
 
