@@ -15,7 +15,7 @@
 #include <QTest>
 
 #include "device/Form1.h"
-#include "platform/WindowRegistry.h"
+#include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 #include "support/TestSupport.h"
 

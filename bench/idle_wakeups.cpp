@@ -19,14 +19,14 @@
 #include <QFile>
 #include <QTimer>
 
-#include "../tests/platform/HttpTestServer.h"
+#include "../tests/support/HttpTestServer.h"
 #include "device/Form1.h"
 #include "editors/caption1.h"
 #include "editors/settings.h"
 #include "lock/password.h"
-#include "platform/IntervalTimer.h"
-#include "platform/WebBrowser.h"
-#include "platform/WindowRegistry.h"
+#include "platform/clock/IntervalTimer.h"
+#include "platform/web/WebBrowser.h"
+#include "platform/ui/WindowRegistry.h"
 #include "remote/internetsettings.h"
 #include "schedule/frmTimer.h"
 #include "startup/Helpme.h"

@@ -22,8 +22,8 @@
 
 #include "device/Form1.h"
 #include "lock/password.h"
-#include "platform/IntervalTimer.h"
-#include "platform/WindowRegistry.h"
+#include "platform/clock/IntervalTimer.h"
+#include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 #include "support/TestSupport.h"
 

@@ -1,6 +1,6 @@
 // Time to read a hostile page of 1 MiB the way the page loader reads one that arrived: its
 // bytes decoded and its title found ("title"), and the text the preview shows made from it
-// ("preview"). Every shape of tests/platform/HostileHtml.h is measured.
+// ("preview"). Every shape of tests/platform/web/HostileHtml.h is measured.
 //
 //   page_reading [runs] [MiB]      (defaults: 5 runs, 1 MiB; the quickest run counts)
 //
@@ -13,9 +13,9 @@
 #include <QApplication>
 #include <QTextDocument>
 
-#include "../tests/platform/HostileHtml.h"
-#include "platform/HtmlPage.h"
-#include "platform/WebBrowser.h"
+#include "../tests/platform/web/HostileHtml.h"
+#include "platform/web/HtmlPage.h"
+#include "platform/web/WebBrowser.h"
 
 namespace html = platform::html;
 

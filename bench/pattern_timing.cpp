@@ -27,10 +27,10 @@
 #include <QTimer>
 
 #include "device/Form1.h"
-#include "platform/ChangeLabel.h"
-#include "platform/Clock.h"
-#include "platform/IntervalTimer.h"
-#include "platform/WindowRegistry.h"
+#include "platform/ui/ChangeLabel.h"
+#include "platform/clock/Clock.h"
+#include "platform/clock/IntervalTimer.h"
+#include "platform/ui/WindowRegistry.h"
 #include "schedule/ApplyDeviceState.h"
 #include "schedule/frmTimer.h"
 #include "store/Module1.h"

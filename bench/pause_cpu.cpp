@@ -7,7 +7,7 @@
 #include <QTimer>
 
 #include "device/Module2.h"
-#include "platform/Clock.h"
+#include "platform/clock/Clock.h"
 #include "support/TestSupport.h"
 
 int main(int argc, char** argv) {

@@ -26,10 +26,10 @@
 #include <QRandomGenerator>
 #include <QTimer>
 
-#include "../tests/platform/HttpTestServer.h"
+#include "../tests/support/HttpTestServer.h"
 #include "device/Form1.h"
-#include "platform/WebBrowser.h"
-#include "platform/WindowRegistry.h"
+#include "platform/web/WebBrowser.h"
+#include "platform/ui/WindowRegistry.h"
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
 #include "support/TestSupport.h"

@@ -27,9 +27,9 @@
 #include <QTemporaryDir>
 
 #include "FuzzSupport.h"
-#include "platform/ChangeLabel.h"
-#include "platform/IntervalTimer.h"
-#include "platform/WindowRegistry.h"
+#include "platform/ui/ChangeLabel.h"
+#include "platform/clock/IntervalTimer.h"
+#include "platform/ui/WindowRegistry.h"
 #include "schedule/frmTimer.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <QTextDocument>
 
 #include "FuzzSupport.h"
-#include "platform/RichText.h"
+#include "platform/richtext/RichText.h"
 
 namespace {
 

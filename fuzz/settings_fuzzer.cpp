@@ -36,7 +36,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include "platform/SettingsBackend.h"
+#include "platform/settings/SettingsBackend.h"
 #include "store/Module1.h"
 
 namespace store = platform::SettingsBackend;

@@ -37,7 +37,7 @@
 #include <QUrl>
 
 #include "FuzzSupport.h"
-#include "platform/HtmlPage.h"
+#include "platform/web/HtmlPage.h"
 
 namespace html = platform::html;
 

@@ -1,8 +1,8 @@
 #include <QApplication>
 
-#include "platform/AppInfo.h"
-#include "platform/Fonts.h"
-#include "platform/WindowRegistry.h"
+#include "platform/app/AppInfo.h"
+#include "platform/ui/Fonts.h"
+#include "platform/ui/WindowRegistry.h"
 #include "startup/frmSplash.h"
 
 int main(int argc, char** argv) {

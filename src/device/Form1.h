@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "platform/Window.h"
+#include "platform/ui/Window.h"
 
 class QAction;
 class QGroupBox;

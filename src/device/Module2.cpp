@@ -3,10 +3,10 @@
 #include <QPushButton>
 
 #include "device/Form1.h"
-#include "platform/Clock.h"
-#include "platform/EventWait.h"
-#include "platform/SerialControl.h"
-#include "platform/WindowRegistry.h"
+#include "platform/clock/Clock.h"
+#include "platform/clock/EventWait.h"
+#include "platform/serial/SerialControl.h"
+#include "platform/ui/WindowRegistry.h"
 
 namespace Module2 {
 namespace {

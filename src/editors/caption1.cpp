@@ -7,14 +7,14 @@
 #include <QPushButton>
 
 #include "device/Form1.h"
-#include "platform/Controls.h"
+#include "platform/ui/Controls.h"
 #include "platform/Errors.h"
-#include "platform/FileDialog.h"
-#include "platform/MessageBox.h"
-#include "platform/Picture.h"
-#include "platform/PictureBox.h"
-#include "platform/Twips.h"
-#include "platform/WindowRegistry.h"
+#include "platform/ui/FileDialog.h"
+#include "platform/ui/MessageBox.h"
+#include "platform/ui/Picture.h"
+#include "platform/ui/PictureBox.h"
+#include "platform/ui/Twips.h"
+#include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 
 using platform::placeTwips;

@@ -7,9 +7,9 @@
 #include <QPushButton>
 
 #include "device/Form1.h"
-#include "platform/Controls.h"
-#include "platform/Twips.h"
-#include "platform/WindowRegistry.h"
+#include "platform/ui/Controls.h"
+#include "platform/ui/Twips.h"
+#include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 
 using platform::placeTwips;

@@ -5,12 +5,12 @@
 #include <QPushButton>
 
 #include "device/Form1.h"
-#include "platform/Controls.h"
-#include "platform/IntervalTimer.h"
-#include "platform/MessageBox.h"
-#include "platform/SettingsWatch.h"
-#include "platform/Twips.h"
-#include "platform/WindowRegistry.h"
+#include "platform/ui/Controls.h"
+#include "platform/clock/IntervalTimer.h"
+#include "platform/ui/MessageBox.h"
+#include "platform/settings/SettingsWatch.h"
+#include "platform/ui/Twips.h"
+#include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 
 using platform::placeTwips;

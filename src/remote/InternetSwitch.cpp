@@ -3,8 +3,8 @@
 #include <QLineEdit>
 
 #include "device/Form1.h"
-#include "platform/MessageBox.h"
-#include "platform/WindowRegistry.h"
+#include "platform/ui/MessageBox.h"
+#include "platform/ui/WindowRegistry.h"
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
 

@@ -5,9 +5,9 @@
 
 #include "device/Module2.h"
 #include "platform/Errors.h"
-#include "platform/MessageBox.h"
-#include "platform/WebBrowser.h"
-#include "platform/WindowRegistry.h"
+#include "platform/ui/MessageBox.h"
+#include "platform/web/WebBrowser.h"
+#include "platform/ui/WindowRegistry.h"
 #include "remote/internetsettings.h"
 
 namespace Module2 {

@@ -12,11 +12,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "platform/Controls.h"
+#include "platform/ui/Controls.h"
 #include "platform/Errors.h"
-#include "platform/IntervalTimer.h"
-#include "platform/Twips.h"
-#include "platform/WebBrowser.h"
+#include "platform/clock/IntervalTimer.h"
+#include "platform/ui/Twips.h"
+#include "platform/web/WebBrowser.h"
 #include "remote/PollRemotePage.h"
 #include "store/Module1.h"
 

@@ -7,7 +7,7 @@
 
 #include "device/DeviceCommand.h"
 #include "device/Module2.h"
-#include "platform/WindowRegistry.h"
+#include "platform/ui/WindowRegistry.h"
 #include "schedule/frmTimer.h"
 
 namespace Module2 {

@@ -13,13 +13,13 @@
 #include <QPointer>
 #include <QPushButton>
 
-#include "platform/ChangeLabel.h"
-#include "platform/Colors.h"
-#include "platform/Controls.h"
-#include "platform/Fonts.h"
-#include "platform/IntervalTimer.h"
-#include "platform/MessageBox.h"
-#include "platform/Twips.h"
+#include "platform/ui/ChangeLabel.h"
+#include "platform/ui/Colors.h"
+#include "platform/ui/Controls.h"
+#include "platform/ui/Fonts.h"
+#include "platform/clock/IntervalTimer.h"
+#include "platform/ui/MessageBox.h"
+#include "platform/ui/Twips.h"
 #include "schedule/ApplyDeviceState.h"
 
 using platform::placeTwips;

@@ -5,8 +5,8 @@
 #include <QString>
 #include <QtGlobal>
 
-#include "platform/Window.h"
-#include "platform/WindowRegistry.h"  // the window is opened and found through the registry
+#include "platform/ui/Window.h"
+#include "platform/ui/WindowRegistry.h"  // the window is opened and found through the registry
 
 class QGroupBox;
 class QLabel;

@@ -7,11 +7,11 @@
 #include <QMenu>
 #include <QMenuBar>
 
-#include "platform/AppInfo.h"
+#include "platform/app/AppInfo.h"
 #include "platform/Errors.h"
-#include "platform/MessageBox.h"
-#include "platform/RichTextBox.h"
-#include "platform/Twips.h"
+#include "platform/ui/MessageBox.h"
+#include "platform/richtext/RichTextBox.h"
+#include "platform/ui/Twips.h"
 
 using platform::placeTwips;
 using platform::px;

@@ -7,10 +7,10 @@
 #include <QPushButton>
 
 #include "device/Form1.h"
-#include "platform/AppInfo.h"
-#include "platform/Controls.h"
-#include "platform/Twips.h"
-#include "platform/WindowRegistry.h"
+#include "platform/app/AppInfo.h"
+#include "platform/ui/Controls.h"
+#include "platform/ui/Twips.h"
+#include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 
 using platform::placeTwips;

@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/Window.h"
+#include "platform/ui/Window.h"
 
 class QCheckBox;
 class QGroupBox;

@@ -12,11 +12,11 @@
 #include <QScreen>
 
 #include "device/Form1.h"
-#include "platform/AppInfo.h"
-#include "platform/Fonts.h"
-#include "platform/IntervalTimer.h"
-#include "platform/Twips.h"
-#include "platform/WindowRegistry.h"
+#include "platform/app/AppInfo.h"
+#include "platform/ui/Fonts.h"
+#include "platform/clock/IntervalTimer.h"
+#include "platform/ui/Twips.h"
+#include "platform/ui/WindowRegistry.h"
 #include "startup/disclaim.h"
 #include "store/Module1.h"
 

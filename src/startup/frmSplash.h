@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Window.h"
+#include "platform/ui/Window.h"
 
 class QGroupBox;
 class QLabel;

@@ -1,6 +1,6 @@
 #include "store/Module1.h"
 
-#include "platform/SettingsBackend.h"
+#include "platform/settings/SettingsBackend.h"
 
 namespace Module1 {
 

@@ -10,11 +10,11 @@
 
 #include "../support/TestSupport.h"
 #include "device/Form1.h"
-#include "platform/Colors.h"
-#include "platform/IntervalTimer.h"
-#include "platform/PictureBox.h"
-#include "platform/SerialControl.h"
-#include "platform/WindowRegistry.h"
+#include "platform/ui/Colors.h"
+#include "platform/clock/IntervalTimer.h"
+#include "platform/ui/PictureBox.h"
+#include "platform/serial/SerialControl.h"
+#include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 
 using platform::WindowRegistry;

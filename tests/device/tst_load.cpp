@@ -12,14 +12,14 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "../platform/HttpTestServer.h"
+#include "support/HttpTestServer.h"
 #include "../support/TestSupport.h"
 #include "device/DeviceCommand.h"
 #include "device/Form1.h"
 #include "device/Module2.h"
-#include "platform/ChangeLabel.h"
-#include "platform/WebBrowser.h"
-#include "platform/WindowRegistry.h"
+#include "platform/ui/ChangeLabel.h"
+#include "platform/web/WebBrowser.h"
+#include "platform/ui/WindowRegistry.h"
 #include "remote/internetsettings.h"
 #include "schedule/frmTimer.h"
 #include "store/Module1.h"

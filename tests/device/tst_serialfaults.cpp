@@ -7,12 +7,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "../platform/HttpTestServer.h"
+#include "support/HttpTestServer.h"
 #include "../support/TestSupport.h"
 #include "device/Form1.h"
-#include "platform/Colors.h"
-#include "platform/SerialControl.h"
-#include "platform/WindowRegistry.h"
+#include "platform/ui/Colors.h"
+#include "platform/serial/SerialControl.h"
+#include "platform/ui/WindowRegistry.h"
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
 

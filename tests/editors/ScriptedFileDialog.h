@@ -6,7 +6,7 @@
 #include <QList>
 #include <QString>
 
-#include "platform/FileDialog.h"
+#include "platform/ui/FileDialog.h"
 
 // Stands in for the open-file dialog: answers each showing with the next scripted answer
 // (nothing = the user cancels) and records what the dialog was asked to show.

@@ -11,9 +11,9 @@
 #include "ScriptedFileDialog.h"
 #include "device/Form1.h"
 #include "editors/caption1.h"
-#include "platform/FileDialog.h"
-#include "platform/PictureBox.h"
-#include "platform/WindowRegistry.h"
+#include "platform/ui/FileDialog.h"
+#include "platform/ui/PictureBox.h"
+#include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 
 using platform::WindowRegistry;

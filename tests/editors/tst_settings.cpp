@@ -9,7 +9,7 @@
 #include "../support/TestSupport.h"
 #include "device/Form1.h"
 #include "editors/settings.h"
-#include "platform/WindowRegistry.h"
+#include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 
 using platform::WindowRegistry;

@@ -11,8 +11,8 @@
 #include "device/Module2.h"
 #include "editors/caption1.h"
 #include "lock/password.h"
-#include "platform/IntervalTimer.h"
-#include "platform/WindowRegistry.h"
+#include "platform/clock/IntervalTimer.h"
+#include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 
 using platform::WindowRegistry;

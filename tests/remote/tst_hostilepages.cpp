@@ -11,12 +11,12 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
-#include "../platform/HttpTestServer.h"
+#include "support/HttpTestServer.h"
 #include "../support/TestSupport.h"
 #include "device/Form1.h"
-#include "platform/IntervalTimer.h"
-#include "platform/WebBrowser.h"
-#include "platform/WindowRegistry.h"
+#include "platform/clock/IntervalTimer.h"
+#include "platform/web/WebBrowser.h"
+#include "platform/ui/WindowRegistry.h"
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
 

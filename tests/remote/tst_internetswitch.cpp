@@ -2,13 +2,13 @@
 #include <QLineEdit>
 #include <QtTest>
 
-#include "../platform/HttpTestServer.h"
+#include "support/HttpTestServer.h"
 #include "../support/TestSupport.h"
 #include "device/Form1.h"
-#include "platform/IntervalTimer.h"
-#include "platform/SettingsBackend.h"
-#include "platform/WebBrowser.h"
-#include "platform/WindowRegistry.h"
+#include "platform/clock/IntervalTimer.h"
+#include "platform/settings/SettingsBackend.h"
+#include "platform/web/WebBrowser.h"
+#include "platform/ui/WindowRegistry.h"
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
 

@@ -4,13 +4,13 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "../platform/HttpTestServer.h"
+#include "support/HttpTestServer.h"
 #include "../support/TestSupport.h"
 #include "device/Form1.h"
-#include "platform/Colors.h"
-#include "platform/IntervalTimer.h"
-#include "platform/WebBrowser.h"
-#include "platform/WindowRegistry.h"
+#include "platform/ui/Colors.h"
+#include "platform/clock/IntervalTimer.h"
+#include "platform/web/WebBrowser.h"
+#include "platform/ui/WindowRegistry.h"
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
 
@@ -197,7 +197,7 @@ private Q_SLOTS:
     }
 
     void aSecurePageIsPolledOnlyWhenItsCertificateVerifies_data() {
-        QTest::addColumn<QString>("certificate");  // tests/platform/fixtures/tls/<name>.pem
+        QTest::addColumn<QString>("certificate");  // tests/support/fixtures/tls/<name>.pem
         QTest::addColumn<QString>("name");         // the page's name once its load has ended
         const QString notLoaded = QStringLiteral("Page not loaded: the certificate ");
         QTest::newRow("from the trusted test authority") << "sound"
@@ -213,7 +213,7 @@ private Q_SLOTS:
         QFETCH(QString, certificate);
         QFETCH(QString, name);
         const auto fixture = [](const QString& file) {
-            return QFINDTESTDATA(QStringLiteral("../platform/fixtures/tls/") + file);
+            return QFINDTESTDATA(QStringLiteral("../support/fixtures/tls/") + file);
         };
         platform::WebBrowser::trustAuthorities(QSslCertificate::fromPath(fixture("authority.pem")));
         testhttp::Server tls(fixture(certificate + ".pem"), fixture("server.key"));

@@ -8,7 +8,7 @@
 
 #include "../support/TestSupport.h"
 #include "device/Form1.h"
-#include "platform/WindowRegistry.h"
+#include "platform/ui/WindowRegistry.h"
 #include "startup/disclaim.h"
 #include "startup/frmSplash.h"
 #include "store/Module1.h"

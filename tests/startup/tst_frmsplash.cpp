@@ -9,8 +9,8 @@
 
 #include "../support/TestSupport.h"
 #include "device/Form1.h"
-#include "platform/IntervalTimer.h"
-#include "platform/WindowRegistry.h"
+#include "platform/clock/IntervalTimer.h"
+#include "platform/ui/WindowRegistry.h"
 #include "startup/disclaim.h"
 #include "startup/frmSplash.h"
 #include "store/Module1.h"

@@ -6,8 +6,8 @@
 
 #include "../support/TestSupport.h"
 #include "device/Form1.h"
-#include "platform/RichTextBox.h"
-#include "platform/WindowRegistry.h"
+#include "platform/richtext/RichTextBox.h"
+#include "platform/ui/WindowRegistry.h"
 #include "startup/Helpme.h"
 #include "startup/disclaim.h"
 

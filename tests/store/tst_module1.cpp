@@ -2,7 +2,7 @@
 
 #include <QtTest>
 
-#include "platform/SettingsBackend.h"
+#include "platform/settings/SettingsBackend.h"
 #include "store/Module1.h"
 
 using Module1::HKEY_CURRENT_USER;

@@ -20,9 +20,9 @@
 
 #include "../support/TestSupport.h"
 #include "device/Form1.h"
-#include "platform/IntervalTimer.h"
-#include "platform/SettingsBackend.h"
-#include "platform/WindowRegistry.h"
+#include "platform/clock/IntervalTimer.h"
+#include "platform/settings/SettingsBackend.h"
+#include "platform/ui/WindowRegistry.h"
 #include "startup/disclaim.h"
 #include "startup/frmSplash.h"
 #include "store/Module1.h"

@@ -15,9 +15,9 @@
 #include <QFile>
 #include <QWidget>
 
-#include "platform/AppInfo.h"
-#include "platform/SerialControl.h"
-#include "platform/WindowRegistry.h"
+#include "platform/app/AppInfo.h"
+#include "platform/serial/SerialControl.h"
+#include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 
 namespace testsupport {

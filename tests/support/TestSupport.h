@@ -12,7 +12,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
-#include "platform/MessageBox.h"
+#include "platform/ui/MessageBox.h"
 
 namespace testsupport {
 

@@ -9,8 +9,8 @@
 #include <QtTest>
 
 #include "device/Form1.h"
-#include "platform/SerialControl.h"
-#include "platform/WindowRegistry.h"
+#include "platform/serial/SerialControl.h"
+#include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 #include "support/TestSupport.h"
 

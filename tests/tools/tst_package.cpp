@@ -6,7 +6,7 @@
 #include <QXmlStreamReader>
 #include <QtTest>
 
-#include "platform/AppInfo.h"
+#include "platform/app/AppInfo.h"
 
 // The .deb as `make deb` builds it: what it holds, what it depends on, and that its manual pages,
 // icons, menu entry and software-centre data are the ones the program and the tree agree on.

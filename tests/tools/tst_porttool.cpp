@@ -5,8 +5,8 @@
 #include <QtTest>
 
 #include "PortTool.h"
-#include "platform/SerialControl.h"
-#include "platform/SettingsBackend.h"
+#include "platform/serial/SerialControl.h"
+#include "platform/settings/SettingsBackend.h"
 #include "support/TestSupport.h"
 
 using platform::SerialControl;

@@ -15,8 +15,8 @@
 #include <QTextStream>
 
 #include "platform/Errors.h"
-#include "platform/SerialControl.h"
-#include "platform/SettingsBackend.h"
+#include "platform/serial/SerialControl.h"
+#include "platform/settings/SettingsBackend.h"
 
 using platform::SerialControl;
 
