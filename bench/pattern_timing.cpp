@@ -27,9 +27,9 @@
 #include <QTimer>
 
 #include "device/Form1.h"
-#include "platform/ui/ChangeLabel.h"
 #include "platform/clock/Clock.h"
 #include "platform/clock/IntervalTimer.h"
+#include "platform/ui/ChangeLabel.h"
 #include "platform/ui/WindowRegistry.h"
 #include "schedule/ApplyDeviceState.h"
 #include "schedule/frmTimer.h"

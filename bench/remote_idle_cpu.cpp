@@ -6,7 +6,6 @@
 // The main window alone is measured first for comparison. Target: under 2% of one core with
 // the internet settings window open.
 
-
 #include <cstdio>
 
 #include <QApplication>
@@ -17,8 +16,8 @@
 #include "../tests/support/HttpTestServer.h"
 #include "device/Form1.h"
 #include "platform/clock/IntervalTimer.h"
-#include "platform/web/WebBrowser.h"
 #include "platform/ui/WindowRegistry.h"
+#include "platform/web/WebBrowser.h"
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
 #include "support/TestSupport.h"

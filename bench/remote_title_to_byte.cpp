@@ -28,8 +28,8 @@
 
 #include "../tests/support/HttpTestServer.h"
 #include "device/Form1.h"
-#include "platform/web/WebBrowser.h"
 #include "platform/ui/WindowRegistry.h"
+#include "platform/web/WebBrowser.h"
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
 #include "support/TestSupport.h"

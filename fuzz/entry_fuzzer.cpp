@@ -27,8 +27,8 @@
 #include <QTemporaryDir>
 
 #include "FuzzSupport.h"
-#include "platform/ui/ChangeLabel.h"
 #include "platform/clock/IntervalTimer.h"
+#include "platform/ui/ChangeLabel.h"
 #include "platform/ui/WindowRegistry.h"
 #include "schedule/frmTimer.h"
 

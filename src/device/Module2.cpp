@@ -41,7 +41,9 @@ void Pause(double seconds) {
     }
 }
 
-int pauseDepth() { return depth; }
+int pauseDepth() {
+    return depth;
+}
 
 void OpenSerialLink(platform::SerialControl& comm) {
     comm.setRThreshold(2);

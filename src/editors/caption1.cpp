@@ -7,8 +7,8 @@
 #include <QPushButton>
 
 #include "device/Form1.h"
-#include "platform/ui/Controls.h"
 #include "platform/Errors.h"
+#include "platform/ui/Controls.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/Picture.h"

@@ -5,10 +5,10 @@
 #include <QPushButton>
 
 #include "device/Form1.h"
-#include "platform/ui/Controls.h"
 #include "platform/clock/IntervalTimer.h"
-#include "platform/ui/MessageBox.h"
 #include "platform/settings/SettingsWatch.h"
+#include "platform/ui/Controls.h"
+#include "platform/ui/MessageBox.h"
 #include "platform/ui/Twips.h"
 #include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"

@@ -6,8 +6,8 @@
 #include "device/Module2.h"
 #include "platform/Errors.h"
 #include "platform/ui/MessageBox.h"
-#include "platform/web/WebBrowser.h"
 #include "platform/ui/WindowRegistry.h"
+#include "platform/web/WebBrowser.h"
 #include "remote/internetsettings.h"
 
 namespace Module2 {

@@ -12,9 +12,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "platform/ui/Controls.h"
 #include "platform/Errors.h"
 #include "platform/clock/IntervalTimer.h"
+#include "platform/ui/Controls.h"
 #include "platform/ui/Twips.h"
 #include "platform/web/WebBrowser.h"
 #include "remote/PollRemotePage.h"

@@ -13,11 +13,11 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include "platform/clock/IntervalTimer.h"
 #include "platform/ui/ChangeLabel.h"
 #include "platform/ui/Colors.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/Fonts.h"
-#include "platform/clock/IntervalTimer.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/Twips.h"
 #include "schedule/ApplyDeviceState.h"

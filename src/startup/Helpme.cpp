@@ -7,10 +7,10 @@
 #include <QMenu>
 #include <QMenuBar>
 
-#include "platform/app/AppInfo.h"
 #include "platform/Errors.h"
-#include "platform/ui/MessageBox.h"
+#include "platform/app/AppInfo.h"
 #include "platform/richtext/RichTextBox.h"
+#include "platform/ui/MessageBox.h"
 #include "platform/ui/Twips.h"
 
 using platform::placeTwips;

@@ -13,8 +13,8 @@
 
 #include "device/Form1.h"
 #include "platform/app/AppInfo.h"
-#include "platform/ui/Fonts.h"
 #include "platform/clock/IntervalTimer.h"
+#include "platform/ui/Fonts.h"
 #include "platform/ui/Twips.h"
 #include "platform/ui/WindowRegistry.h"
 #include "startup/disclaim.h"

@@ -10,10 +10,10 @@
 
 #include "../support/TestSupport.h"
 #include "device/Form1.h"
-#include "platform/ui/Colors.h"
 #include "platform/clock/IntervalTimer.h"
-#include "platform/ui/PictureBox.h"
 #include "platform/serial/SerialControl.h"
+#include "platform/ui/Colors.h"
+#include "platform/ui/PictureBox.h"
 #include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 

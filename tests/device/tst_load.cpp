@@ -12,17 +12,17 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "support/HttpTestServer.h"
 #include "../support/TestSupport.h"
 #include "device/DeviceCommand.h"
 #include "device/Form1.h"
 #include "device/Module2.h"
 #include "platform/ui/ChangeLabel.h"
-#include "platform/web/WebBrowser.h"
 #include "platform/ui/WindowRegistry.h"
+#include "platform/web/WebBrowser.h"
 #include "remote/internetsettings.h"
 #include "schedule/frmTimer.h"
 #include "store/Module1.h"
+#include "support/HttpTestServer.h"
 
 using platform::WindowRegistry;
 

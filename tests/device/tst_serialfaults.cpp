@@ -7,14 +7,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "support/HttpTestServer.h"
 #include "../support/TestSupport.h"
 #include "device/Form1.h"
-#include "platform/ui/Colors.h"
 #include "platform/serial/SerialControl.h"
+#include "platform/ui/Colors.h"
 #include "platform/ui/WindowRegistry.h"
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
+#include "support/HttpTestServer.h"
 
 using platform::WindowRegistry;
 using testsupport::Pty;

@@ -11,14 +11,14 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
-#include "support/HttpTestServer.h"
 #include "../support/TestSupport.h"
 #include "device/Form1.h"
 #include "platform/clock/IntervalTimer.h"
-#include "platform/web/WebBrowser.h"
 #include "platform/ui/WindowRegistry.h"
+#include "platform/web/WebBrowser.h"
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
+#include "support/HttpTestServer.h"
 
 using platform::WebBrowser;
 using platform::WindowRegistry;

@@ -7,14 +7,14 @@
 #include <QTextBrowser>
 #include <QtTest>
 
-#include "support/HttpTestServer.h"
 #include "../support/TestSupport.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/settings/SettingsBackend.h"
-#include "platform/web/WebBrowser.h"
 #include "platform/ui/WindowRegistry.h"
+#include "platform/web/WebBrowser.h"
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
+#include "support/HttpTestServer.h"
 
 using platform::WindowRegistry;
 

@@ -2,15 +2,15 @@
 #include <QLineEdit>
 #include <QtTest>
 
-#include "support/HttpTestServer.h"
 #include "../support/TestSupport.h"
 #include "device/Form1.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/settings/SettingsBackend.h"
-#include "platform/web/WebBrowser.h"
 #include "platform/ui/WindowRegistry.h"
+#include "platform/web/WebBrowser.h"
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
+#include "support/HttpTestServer.h"
 
 using platform::WindowRegistry;
 

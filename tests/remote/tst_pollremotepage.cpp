@@ -4,15 +4,15 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "support/HttpTestServer.h"
 #include "../support/TestSupport.h"
 #include "device/Form1.h"
-#include "platform/ui/Colors.h"
 #include "platform/clock/IntervalTimer.h"
-#include "platform/web/WebBrowser.h"
+#include "platform/ui/Colors.h"
 #include "platform/ui/WindowRegistry.h"
+#include "platform/web/WebBrowser.h"
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
+#include "support/HttpTestServer.h"
 
 using platform::WindowRegistry;
 using testhttp::Response;

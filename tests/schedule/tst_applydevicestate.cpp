@@ -7,10 +7,10 @@
 
 #include "../support/TestSupport.h"
 #include "device/Form1.h"
-#include "platform/clock/Clock.h"
-#include "platform/ui/Colors.h"
 #include "platform/Errors.h"
+#include "platform/clock/Clock.h"
 #include "platform/serial/SerialControl.h"
+#include "platform/ui/Colors.h"
 #include "platform/ui/WindowRegistry.h"
 #include "schedule/ApplyDeviceState.h"
 #include "schedule/frmTimer.h"

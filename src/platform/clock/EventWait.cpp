@@ -22,6 +22,8 @@ void handleEventsFor(double maxSeconds) {
     --depth;
 }
 
-int eventWaitDepth() { return depth; }
+int eventWaitDepth() {
+    return depth;
+}
 
 }  // namespace platform

@@ -15,11 +15,21 @@ public:
         box.setText(text);
         box.setTextFormat(Qt::PlainText);
         switch (style & 0x70) {
-            case vbCritical: box.setIcon(QMessageBox::Critical); break;
-            case vbQuestion: box.setIcon(QMessageBox::Question); break;
-            case vbExclamation: box.setIcon(QMessageBox::Warning); break;
-            case vbInformation: box.setIcon(QMessageBox::Information); break;
-            default: box.setIcon(QMessageBox::NoIcon); break;
+            case vbCritical:
+                box.setIcon(QMessageBox::Critical);
+                break;
+            case vbQuestion:
+                box.setIcon(QMessageBox::Question);
+                break;
+            case vbExclamation:
+                box.setIcon(QMessageBox::Warning);
+                break;
+            case vbInformation:
+                box.setIcon(QMessageBox::Information);
+                break;
+            default:
+                box.setIcon(QMessageBox::NoIcon);
+                break;
         }
         box.setStandardButtons(QMessageBox::Ok);
         box.exec();
@@ -36,6 +46,8 @@ void MsgBox(const QString& text, int style, const QString& title) {
     p->present(text, style, title.isEmpty() ? App::Title() : title);
 }
 
-void setMessageBoxPresenter(MessageBoxPresenter* presenter) { current = presenter; }
+void setMessageBoxPresenter(MessageBoxPresenter* presenter) {
+    current = presenter;
+}
 
 }  // namespace platform

@@ -14,7 +14,9 @@ constexpr int px(int twips) {
                       : -((-twips + kTwipsPerPixel / 2) / kTwipsPerPixel);
 }
 
-constexpr int twips(int pixels) { return pixels * kTwipsPerPixel; }
+constexpr int twips(int pixels) {
+    return pixels * kTwipsPerPixel;
+}
 
 inline QRect twipsRect(int left, int top, int width, int height) {
     return QRect(px(left), px(top), px(width), px(height));

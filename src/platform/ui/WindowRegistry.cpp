@@ -35,7 +35,9 @@ Window* WindowRegistry::findByType(std::type_index type) {
     return w && !w->isUnloaded() ? w : nullptr;
 }
 
-void WindowRegistry::add(std::type_index type, Window* w) { windows()[type] = w; }
+void WindowRegistry::add(std::type_index type, Window* w) {
+    windows()[type] = w;
+}
 
 void WindowRegistry::remove(Window* w) {
     for (auto it = windows().begin(); it != windows().end();) {
@@ -46,7 +48,9 @@ void WindowRegistry::remove(Window* w) {
     }
 }
 
-int WindowRegistry::loadedCount() { return static_cast<int>(snapshot().size()); }
+int WindowRegistry::loadedCount() {
+    return static_cast<int>(snapshot().size());
+}
 
 bool WindowRegistry::anyVisible() {
     for (const auto& w : snapshot())
@@ -67,7 +71,9 @@ void WindowRegistry::destroyAll() {
             w->destroyForEnd();
 }
 
-void WindowRegistry::setEndWhenLastWindowCloses(bool on) { endWhenLastCloses = on; }
+void WindowRegistry::setEndWhenLastWindowCloses(bool on) {
+    endWhenLastCloses = on;
+}
 
 void WindowRegistry::windowUnloaded() {
     // A window loaded again in the background (the main window reloaded by a device action)

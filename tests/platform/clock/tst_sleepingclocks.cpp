@@ -11,17 +11,17 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "support/HttpTestServer.h"
-#include "support/TestSupport.h"
 #include "device/Form1.h"
 #include "lock/password.h"
-#include "platform/ui/ChangeLabel.h"
 #include "platform/clock/IntervalTimer.h"
-#include "platform/web/WebBrowser.h"
+#include "platform/ui/ChangeLabel.h"
 #include "platform/ui/WindowRegistry.h"
+#include "platform/web/WebBrowser.h"
 #include "remote/internetsettings.h"
 #include "schedule/frmTimer.h"
 #include "store/Module1.h"
+#include "support/HttpTestServer.h"
+#include "support/TestSupport.h"
 
 using platform::IntervalTimer;
 using platform::WindowRegistry;

@@ -8,10 +8,10 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include "support/TestSupport.h"
 #include "platform/Errors.h"
 #include "platform/serial/SerialControl.h"
 #include "platform/settings/SettingsBackend.h"
+#include "support/TestSupport.h"
 
 using platform::RuntimeError;
 using platform::SerialControl;

@@ -3,9 +3,9 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include "support/TestSupport.h"
 #include "platform/settings/SettingsWatch.h"
 #include "store/Module1.h"
+#include "support/TestSupport.h"
 
 using platform::SettingsWatch;
 using testsupport::allowMs;

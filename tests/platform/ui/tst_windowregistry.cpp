@@ -1,10 +1,10 @@
 #include <QtTest>
 
-#include "support/TestSupport.h"
 #include "platform/app/AppInfo.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/ui/Twips.h"
 #include "platform/ui/WindowRegistry.h"
+#include "support/TestSupport.h"
 
 using platform::WindowRegistry;
 
@@ -21,7 +21,9 @@ Counts counts;
 class Plain : public platform::Window {
     Q_OBJECT
 public:
-    Plain() { timer = addTimer("Timer1", 10, false, [] { ++counts.ticks; }); }
+    Plain() {
+        timer = addTimer("Timer1", 10, false, [] { ++counts.ticks; });
+    }
     platform::IntervalTimer* timer;
 
 protected:

@@ -11,8 +11,8 @@
 #include <QUrlQuery>
 #include <QtTest>
 
-#include "support/HttpTestServer.h"
 #include "platform/web/WebBrowser.h"
+#include "support/HttpTestServer.h"
 #include "support/TestSupport.h"
 
 using platform::WebBrowser;
