@@ -9,7 +9,9 @@ struct DeviceCommand {
     int device;  // 1..5
     bool on;
 
-    constexpr char letter() const { return static_cast<char>('a' + 2 * (device - 1) + (on ? 0 : 1)); }
+    constexpr char letter() const {
+        return static_cast<char>('a' + 2 * (device - 1) + (on ? 0 : 1));
+    }
     // The main-window button that sends this command: Command n for ON, Command n+5 for OFF.
     constexpr int button() const { return on ? device : device + 5; }
 

@@ -6,8 +6,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 
+#include "device/BoardLink.h"
 #include "device/DeviceCommand.h"
-#include "device/Module2.h"
 #include "editors/caption1.h"
 #include "editors/settings.h"
 #include "lock/password.h"
@@ -124,9 +124,8 @@ void Form1::buildControls() {
     text20_ = addTextBox(c, QStringLiteral("text20"), QString(), 840, 4440, 150, 195);
     text20_->hide();
 
-    comm_ = new platform::SerialControl(this);
-    comm_->setObjectName(QStringLiteral("MSComm1"));
-    connect(comm_, &platform::SerialControl::OnComm, this, &Form1::MSComm1_OnComm);
+    link_ = new BoardLink(this);
+    connect(&link_->port(), &platform::SerialControl::OnComm, this, &Form1::MSComm1_OnComm);
 
     timer19_ = addTimer(QStringLiteral("Timer19"), 4000, false, [this] { Timer19_Timer(); });
 
@@ -196,7 +195,7 @@ void Form1::Form_Load() {
             title = QStringLiteral("Domivox");
         setCaption(title);
 
-        Module2::OpenSerialLink(*comm_);
+        link_->open();
         timer19_->setEnabled(true);
     } catch (const platform::RuntimeError&) {
         platform::MsgBox(QString::fromLatin1(kStartupFailure), platform::vbInformation,
@@ -206,7 +205,11 @@ void Form1::Form_Load() {
 }
 
 void Form1::releaseResources() {
-    comm_->setPortOpen(false);
+    link_->close();
+}
+
+const platform::SerialControl& Form1::MSComm1() const {
+    return link_->port();
 }
 
 void Form1::showStatus(int device, const QString& caption, bool on) {
@@ -219,36 +222,14 @@ void Form1::showStatus(int device, const QString& caption, bool on) {
 
 void Form1::sendFromButton(int button) {
     const DeviceCommand command = DeviceCommand::forButton(button);
-    try {
-        comm_->Output(QString(QLatin1Char(command.letter())));
-    } catch (const platform::RuntimeError&) {
-        // The status line must keep showing the last command that really went out. Tell the
-        // user once; clicking on while the board is unplugged should not bury them in boxes.
-        if (!writeFailureShown_) {
-            writeFailureShown_ = true;
-            platform::MsgBox(writeFailureText(), platform::vbExclamation,
-                             QStringLiteral("Serial port"));
-        }
+    // The status line must keep showing the last command that really went out; clicking on
+    // while the board is unplugged should not bury the user in boxes.
+    if (!link_->send(command)) {
+        link_->tellOnce(link_->failureText(), QStringLiteral("Serial port"));
         return;
     }
-    writeFailureShown_ = false;
     // A main-window button names the device by its ON button, whichever way it switches.
     showStatus(command.device, Command(command.device)->text(), command.on);
-}
-
-QString Form1::writeFailureText() const {
-    QString text = QStringLiteral(
-                       "The command could not be sent to the controller board on serial port %1 "
-                       "(%2): %3.\n\n%4")
-                       .arg(comm_->CommPort())
-                       .arg(comm_->devicePath(), comm_->lastFailure(),
-                            platform::SerialControl::adviceFor(comm_->lastFailureKind()));
-    // A port that did not open at start stays closed until the window starts again.
-    if (!comm_->PortOpen())
-        text += QStringLiteral(
-            "\n\nThe port is not open: once that is done, restart Domivox, which opens the port "
-            "when it starts.");
-    return text;
 }
 
 void Form1::Command1_Click() {
@@ -284,7 +265,7 @@ void Form1::Command10_Click() {
 
 void Form1::MSComm1_OnComm() {
     // Whatever the line reports, the board is told to stop talking; nothing is read.
-    comm_->setDTREnable(false);
+    link_->dropDtr();
 }
 
 void Form1::Timer19_Timer() {

@@ -10,6 +10,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
+class BoardLink;
+
 namespace platform {
 class IntervalTimer;
 class PictureBox;
@@ -17,7 +19,7 @@ class SerialControl;
 }  // namespace platform
 
 // The main window: ten device buttons, five status lines, the user's picture, the menu that
-// opens every other window, and the serial link to the controller board.
+// opens every other window, and the link to the controller board.
 class Form1 : public platform::Window {
     Q_OBJECT
 public:
@@ -29,7 +31,9 @@ public:
     platform::PictureBox* Image1() const { return image1_; }
     QLineEdit* Text69() const { return text69_; }
     QLineEdit* text20() const { return text20_; }
-    platform::SerialControl& MSComm1() const { return *comm_; }
+    // The link every command letter goes through, whichever window asks; MSComm1 is its port.
+    BoardLink& boardLink() const { return *link_; }
+    const platform::SerialControl& MSComm1() const;
     platform::IntervalTimer* Timer19() const { return timer19_; }
 
     // Shows "<caption> IS CURRENTLY ON" on green or "... OFF" on red in device n's status line.
@@ -76,8 +80,6 @@ private:
     void buildControls();
     void buildMenu();
     void sendFromButton(int button);
-    // The box a failed button command shows: the device, why it failed, what to do.
-    QString writeFailureText() const;
 
     std::array<QPushButton*, 10> commands_{};
     std::array<QLabel*, 6> labels_{};
@@ -87,7 +89,6 @@ private:
     platform::PictureBox* image1_ = nullptr;
     QLineEdit* text69_ = nullptr;
     QLineEdit* text20_ = nullptr;
-    platform::SerialControl* comm_ = nullptr;
+    BoardLink* link_ = nullptr;
     platform::IntervalTimer* timer19_ = nullptr;
-    bool writeFailureShown_ = false;  // one box per run of failed writes, not one per click
 };

@@ -2,10 +2,11 @@
 
 #include <QPushButton>
 
+#include "device/BoardLink.h"
 #include "device/Form1.h"
+#include "platform/Errors.h"
 #include "platform/clock/Clock.h"
 #include "platform/clock/EventWait.h"
-#include "platform/serial/SerialControl.h"
 #include "platform/ui/WindowRegistry.h"
 
 namespace Module2 {
@@ -20,7 +21,9 @@ void DeviceAction(int device, bool on) {
     Form1* form = platform::WindowRegistry::load<Form1>();
     if (!form)
         return;
-    form->MSComm1().Output(QString(QLatin1Char(command.letter())));
+    BoardLink& link = form->boardLink();
+    if (!link.send(command))
+        throw platform::RuntimeError(link.lastError());
     form->showStatus(device, form->Command(command.button())->text(), on);
     Pause(0.25);
 }
@@ -43,15 +46,6 @@ void Pause(double seconds) {
 
 int pauseDepth() {
     return depth;
-}
-
-void OpenSerialLink(platform::SerialControl& comm) {
-    comm.setRThreshold(2);
-    comm.setInputLen(7);
-    comm.setSettings(QStringLiteral("2400,N,8,1"));
-    comm.setDTREnable(true);
-    comm.setCommPort(1);
-    comm.setPortOpen(true);
 }
 
 }  // namespace Module2

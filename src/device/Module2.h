@@ -2,27 +2,22 @@
 
 #include "device/DeviceCommand.h"
 
-namespace platform {
-class SerialControl;
-}
-
 // Shared routines of the unattended sources (the timer function and the remote poller).
 namespace Module2 {
 
 // Switches one device from an unattended source: loads the main window hidden if the user closed
-// it, writes the command letter, shows the status named by the button that sends this very
-// command, then pauses a quarter of a second. A failed write throws platform::RuntimeError
-// before the status line changes, and the pause is skipped.
+// it, sends the command through its board link, shows the status named by the button that sends
+// this very command, then pauses a quarter of a second. A failed write throws
+// platform::RuntimeError with the port's reason before the status line changes, and the pause is
+// skipped; telling the user is the caller's, through the link (BoardLink::tellOnce).
 void DeviceAction(int device, bool on);
-inline void DeviceAction(DeviceCommand c) { DeviceAction(c.device, c.on); }
+inline void DeviceAction(DeviceCommand c) {
+    DeviceAction(c.device, c.on);
+}
 
 // Waits at least the given seconds on a monotonic clock while window events keep being
 // handled. Zero or less returns at once.
 void Pause(double seconds);
-
-// Configures and opens the link to the controller board: port 1 at 2400 baud, 8N1, DTR raised.
-// Throws platform::RuntimeError when the port cannot be opened.
-void OpenSerialLink(platform::SerialControl& comm);
 
 // How many Pause calls are running at this moment (a pause inside a pause counts twice).
 int pauseDepth();

@@ -3,9 +3,10 @@
 #include <QLineEdit>
 #include <QPointer>
 
+#include "device/BoardLink.h"
+#include "device/Form1.h"
 #include "device/Module2.h"
 #include "platform/Errors.h"
-#include "platform/ui/MessageBox.h"
 #include "platform/ui/WindowRegistry.h"
 #include "platform/web/WebBrowser.h"
 #include "remote/internetsettings.h"
@@ -14,27 +15,23 @@ namespace Module2 {
 namespace {
 
 // Runs one device-1 action for the poller. A write that fails (the board unplugged, the port
-// never opened) is told to the user once per run of failures; polling goes on regardless, and
-// the next command that goes through ends the run.
-void switchDeviceOne(internetsettings* window, bool on) {
-    QPointer<internetsettings> w(window);
+// never opened) is told through the board link, once per run of failures whoever met it first;
+// polling goes on regardless.
+void switchDeviceOne(const QPointer<internetsettings>& window, bool on) {
     try {
         DeviceAction(1, on);
     } catch (const platform::RuntimeError& e) {
-        if (!w || w->pollFailureReported())
+        Form1* main = platform::WindowRegistry::find<Form1>();
+        if (!window || !main)
             return;
-        w->setPollFailureReported(true);
-        platform::MsgBox(
+        main->boardLink().tellOnce(
             QStringLiteral("Internet control could not switch device 1 %1: the command did not "
                            "reach the controller board (%2).\n\nYour web page is still being "
                            "checked. You will be told again only after a command has gone "
                            "through.")
                 .arg(on ? QStringLiteral("on") : QStringLiteral("off"), e.message()),
-            platform::vbExclamation, QStringLiteral("Internet Control"));
-        return;
+            QStringLiteral("Internet Control"));
     }
-    if (w)
-        w->setPollFailureReported(false);
 }
 
 }  // namespace

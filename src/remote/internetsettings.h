@@ -48,11 +48,6 @@ public:
     // Puts characters 1 to 5 of Text30 into Text4 to Text8, empty past its end.
     void splitText30();
 
-    // Whether the user has been told that the poller's last device command failed; cleared by
-    // the next command that goes through, so one run of failures gives one message.
-    bool pollFailureReported() const { return pollFailureReported_; }
-    void setPollFailureReported(bool reported) { pollFailureReported_ = reported; }
-
     void Command1_Click();  // Save Address
     void Command2_Click();  // Update
     void exit_Click();
@@ -91,5 +86,4 @@ private:
     platform::IntervalTimer* timer2_ = nullptr;
     platform::IntervalTimer* timer3_ = nullptr;
     platform::IntervalTimer* timer4_ = nullptr;
-    bool pollFailureReported_ = false;
 };

@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include "../support/TestSupport.h"
+#include "device/BoardLink.h"
 #include "device/Form1.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/serial/SerialControl.h"
@@ -250,14 +251,14 @@ private Q_SLOTS:
     void aSuccessfulWriteEndsARunOfFailures() {
         testsupport::storeFactoryNames();
         Form1* f = open();
-        f->MSComm1().setPortOpen(false);
+        f->boardLink().close();
         f->Command(2)->click();
         f->Command(2)->click();
         QCOMPARE(boxes().size(), 1);
-        f->MSComm1().setPortOpen(true);
+        f->boardLink().open();
         f->Command(2)->click();
         QCOMPARE(box->pty().read(1), QByteArray("c"));
-        f->MSComm1().setPortOpen(false);
+        f->boardLink().close();
         f->Command(7)->click();
         QCOMPARE(boxes().size(), 2);
         QCOMPARE(f->Label(2)->text(), QString("START SPRINKLER IS CURRENTLY ON"));
@@ -434,7 +435,7 @@ private Q_SLOTS:
 
     void exitEndsEverythingAndClosesTheLink() {
         Form1* f = open();
-        QPointer<platform::SerialControl> comm = &f->MSComm1();
+        QPointer<const platform::SerialControl> comm = &f->MSComm1();
         f->findChild<QAction*>("exit")->trigger();
         QVERIFY(box->ended());
         QVERIFY(!WindowRegistry::isLoaded<Form1>());
@@ -443,7 +444,7 @@ private Q_SLOTS:
 
     void closingTheWindowClosesTheLink() {
         Form1* f = open();
-        platform::SerialControl* comm = &f->MSComm1();
+        const platform::SerialControl* comm = &f->MSComm1();
         QVERIFY(comm->PortOpen());
         f->close();
         QVERIFY(!comm->PortOpen());

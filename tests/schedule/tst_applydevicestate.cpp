@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include "../support/TestSupport.h"
+#include "device/BoardLink.h"
 #include "device/Form1.h"
 #include "platform/Errors.h"
 #include "platform/clock/Clock.h"
@@ -166,7 +167,7 @@ private Q_SLOTS:
 
     void aFailedDeviceEndsThePassAndPassesTheFailureOn() {
         setPattern({"1", "1", "0", "1", "0"});
-        QTimer::singleShot(0, main, [this] { main->MSComm1().setPortOpen(false); });
+        QTimer::singleShot(0, main, [this] { main->boardLink().close(); });
         QVERIFY_THROWS_EXCEPTION(platform::RuntimeError, Module2::ApplyDeviceState());
         QCOMPARE(box->pty().read(1), QByteArray("a"));
         QCOMPARE(box->pty().drain(), QByteArray());

@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include "../support/TestSupport.h"
+#include "device/BoardLink.h"
 #include "device/Form1.h"
 #include "device/Module2.h"
 #include "platform/clock/Clock.h"
@@ -506,14 +507,14 @@ private Q_SLOTS:
         unplug.setInterval(5);
         connect(&unplug, &QTimer::timeout, this, [&] {
             if (Module2::pauseDepth() > 0) {  // device 1 has gone out
-                main->MSComm1().setPortOpen(false);
+                main->boardLink().close();
                 unplug.stop();
             }
         });
         if (atDeviceTwo)
             unplug.start();
         else
-            main->MSComm1().setPortOpen(false);
+            main->boardLink().close();
         bool openWhileShown = false;
         box->boxes().onShow = [&](const auto&) {
             openWhileShown = WindowRegistry::isLoaded<frmTimer>();

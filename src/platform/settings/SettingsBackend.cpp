@@ -18,6 +18,8 @@
 #include <QUrl>
 #include <QVariant>
 
+#include "platform/FailureRun.h"
+
 namespace platform::SettingsBackend {
 namespace {
 
@@ -200,7 +202,8 @@ QString encodeName(const QString& name) {
     return QString::fromLatin1(QUrl::toPercentEncoding(name));
 }
 
-bool failureReported = false;
+// A store that cannot save tells stderr once, not at every value written.
+FailureRun saveFailures;
 
 }  // namespace
 
@@ -457,13 +460,12 @@ bool store(const QString& keyPath, const QString& name, const std::optional<QStr
         if (!why)
             why = save(target, group(keyPath) + QLatin1Char('/') + encodeName(name), value);
     }
-    if (why && !failureReported) {
-        failureReported = true;
+    if (why && saveFailures.firstOfRun()) {
         std::fprintf(stderr, "Domivox: cannot save settings to %s (%s); changes are not kept\n",
                      qPrintable(path), qPrintable(*why));
     }
     if (!why)
-        failureReported = false;
+        saveFailures.endRun();
     return !why;
 }
 
