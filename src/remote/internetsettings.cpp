@@ -14,6 +14,7 @@
 
 #include "platform/Errors.h"
 #include "platform/clock/IntervalTimer.h"
+#include "platform/text/Numbers.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/Twips.h"
 #include "platform/web/WebBrowser.h"
@@ -86,12 +87,9 @@ std::optional<double> toNumber(const QString& text) {
 
 // The nearest whole number, a half going to the even neighbour; nothing outside an int.
 std::optional<int> toWhole(double value) {
-    const double below = std::floor(value);
-    const double fraction = value - below;
-    double whole = below;
-    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(below, 2.0) != 0.0))
-        whole = below + 1.0;
-    if (whole < double(INT_MIN) || whole > double(INT_MAX))
+    const double whole = platform::roundHalfToEven(value);
+    // Written so that NaN is refused too rather than converted.
+    if (!(whole >= double(INT_MIN) && whole <= double(INT_MAX)))
         return std::nullopt;
     return static_cast<int>(whole);
 }

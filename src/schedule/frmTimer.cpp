@@ -14,6 +14,7 @@
 #include <QPushButton>
 
 #include "platform/clock/IntervalTimer.h"
+#include "platform/text/Numbers.h"
 #include "platform/ui/ChangeLabel.h"
 #include "platform/ui/Colors.h"
 #include "platform/ui/Controls.h"
@@ -44,16 +45,6 @@ int buttonTextColor() {
 
 bool isBlank(QChar c) {
     return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n');
-}
-
-double roundHalfToEven(double v) {
-    const double below = std::floor(v);
-    const double fraction = v - below;
-    if (fraction > 0.5)
-        return below + 1;
-    if (fraction < 0.5)
-        return below;
-    return std::fmod(below, 2.0) == 0 ? below : below + 1;
 }
 
 }  // namespace
@@ -184,7 +175,7 @@ qint16 frmTimer::ReadEntry(const QString& text) {
     const double value = number.toDouble(&ok);
     if (!ok || !std::isfinite(value))
         return 0;
-    const double whole = roundHalfToEven(value);
+    const double whole = platform::roundHalfToEven(value);
     if (whole < 0 || whole > 32767)
         return 0;
     return static_cast<qint16>(whole);

@@ -23,6 +23,7 @@
 #include <QTextOption>
 
 #include "platform/Errors.h"
+#include "platform/text/Windows1252.h"
 #include "platform/ui/Twips.h"
 
 namespace platform {
@@ -46,13 +47,6 @@ constexpr qsizetype kPendingBytesFlush = 4096;
 constexpr int kDefaultCodePage = 1252;
 
 // ---- code pages ---------------------------------------------------------------------------
-
-// Windows-1252 differs from Latin-1 only in 0x80..0x9F; having it here keeps the common case
-// independent of which converters the Qt build carries.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
 
 // The code pages RTF writers name, with the converter for each. Anything else reads as 1252;
 // keeping the list closed also keeps a document from making us look up thousands of names.
@@ -109,10 +103,12 @@ public:
             out += d->decode(bytes);
             return;
         }
+        // Read as windows-1252, which needs no converter. A byte it has no character for marks
+        // the document as damaged there.
         out.reserve(out.size() + bytes.size());
         for (char ch : bytes) {
             const auto b = static_cast<unsigned char>(ch);
-            out += QChar(b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : char16_t(b));
+            out += QChar(windows1252Char(b, 0xFFFD));
         }
     }
 

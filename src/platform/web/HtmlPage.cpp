@@ -7,6 +7,7 @@
 #include <QList>
 #include <QStringDecoder>
 
+#include "platform/text/Windows1252.h"
 #include "platform/web/HtmlEntities.h"
 
 namespace platform::html {
@@ -40,19 +41,13 @@ bool startsWithNoCase(QStringView s, qsizetype at, QLatin1String what) {
     return true;
 }
 
-// The characters 0x80 to 0x9F of windows-1252; 0 where the code page leaves the byte as is.
-const char16_t kWindows1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
+// An undefined byte stays as it is, as browsers show it.
 QString decodeWindows1252(const QByteArray& bytes) {
     QString out;
     out.reserve(bytes.size());
     for (char b : bytes) {
         const uchar u = uchar(b);
-        const char16_t high = (u >= 0x80 && u <= 0x9F) ? kWindows1252High[u - 0x80] : 0;
-        out.append(QChar(high ? high : char16_t(u)));
+        out.append(QChar(platform::windows1252Char(u, char16_t(u))));
     }
     return out;
 }
@@ -264,8 +259,9 @@ void appendUcs4(QString& out, char32_t cp) {
 void appendCodePoint(QString& out, char32_t cp) {
     if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
         cp = 0xFFFD;
-    if (cp >= 0x80 && cp <= 0x9F && kWindows1252High[cp - 0x80])
-        cp = kWindows1252High[cp - 0x80];
+    // Pages written in windows-1252 name its characters by their byte.
+    if (cp >= 0x80 && cp <= 0x9F)
+        cp = platform::windows1252Char(uchar(cp), char16_t(cp));
     appendUcs4(out, cp);
 }
 

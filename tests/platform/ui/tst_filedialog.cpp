@@ -10,6 +10,7 @@
 
 #include "platform/Errors.h"
 #include "platform/ui/FileDialog.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ private:
         if (!acted_ && dialog) {
             acted_ = true;
             act_(dialog);
-        } else if (modal && since_.hasExpired(5000)) {
+        } else if (modal && since_.hasExpired(testsupport::allowMs(5000))) {
             if (auto* d = qobject_cast<QDialog*>(modal))
                 d->reject();
             else
