@@ -408,7 +408,7 @@ private Q_SLOTS:
         QVERIFY(f->Label(6)->isVisible());
         QTest::qWait(3000);
         QVERIFY(f->Label(6)->isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(!f->Label(6)->isVisible(), 4000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f->Label(6)->isVisible(), testsupport::allowMs(4000));
         QVERIFY(!f->Timer19()->Enabled());
     }
 

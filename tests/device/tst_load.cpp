@@ -113,7 +113,7 @@ private Q_SLOTS:
             expected += DeviceCommand::forButton(button).letter();
         }
         const qint64 clickMs = clock.elapsed();
-        QTRY_COMPARE_WITH_TIMEOUT(board.size(), qsizetype(kClicks), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(board.size(), qsizetype(kClicks), testsupport::allowMs(30000));
         QCOMPARE(board.bytes(), expected);
         QCOMPARE(box->pty().drain(), QByteArray());
         QCOMPARE(lettersFor(updates), expected);
@@ -190,9 +190,10 @@ private Q_SLOTS:
         poller->Unload();
         timer->Unload();
         // Whatever pass was under way ends; the line falls quiet.
-        QTRY_COMPARE_WITH_TIMEOUT(Module2::pauseDepth(), 0, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(Module2::pauseDepth(), 0, testsupport::allowMs(10000));
         depthWatch.stop();
-        QTRY_COMPARE_WITH_TIMEOUT(board.size(), qsizetype(updates.size()), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(board.size(), qsizetype(updates.size()),
+                                  testsupport::allowMs(10000));
         QCOMPARE(box->pty().drain(300), QByteArray());
 
         const QByteArray letters = board.bytes();

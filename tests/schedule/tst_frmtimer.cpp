@@ -375,7 +375,7 @@ private Q_SLOTS:
     void anEmptyDurationStallsUntilStop() {
         frmTimer* w = open();
         w->cmdStart()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!w->Timer1()->Enabled(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->Timer1()->Enabled(), testsupport::allowMs(5000));
         QVERIFY(w->Timer2()->Enabled());
         QVERIFY(w->Text11()->isReadOnly());
         QVERIFY(!w->cmdStart()->isEnabled());
@@ -416,7 +416,7 @@ private Q_SLOTS:
         w->cmdStart()->click();
         // Five devices take longer than the last second: the display reaches zero mid-pass.
         QCOMPARE(box->pty().read(5, 10000), QByteArray("adehi"));
-        QTRY_VERIFY_WITH_TIMEOUT(!w->Timer2()->Enabled(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->Timer2()->Enabled(), testsupport::allowMs(5000));
         QCOMPARE(shown, QStringList({"00:00:02", "00:00:01", "00:00:00"}));
         QCOMPARE(device1.first(), QString("OFF STATE"));
         QCOMPARE(device1.last(), QString("START TV IS CURRENTLY ON"));

@@ -154,7 +154,7 @@ private Q_SLOTS:
         QVERIFY(!WindowRegistry::isLoaded<disclaim>());
         QVERIFY(!WindowRegistry::isLoaded<Form1>());
 
-        QTRY_VERIFY_WITH_TIMEOUT(WindowRegistry::isLoaded<Form1>(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(WindowRegistry::isLoaded<Form1>(), testsupport::allowMs(15000));
         QVERIFY2(elapsed.elapsed() >= 2500, qPrintable(QString::number(elapsed.elapsed())));
         Form1* main = WindowRegistry::find<Form1>();
         QVERIFY(main->isVisible());
@@ -186,7 +186,7 @@ private Q_SLOTS:
         QVERIFY(WindowRegistry::isLoaded<frmSplash>());
         QVERIFY(!WindowRegistry::isLoaded<Form1>());
 
-        QTRY_VERIFY_WITH_TIMEOUT(WindowRegistry::isLoaded<Form1>(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(WindowRegistry::isLoaded<Form1>(), testsupport::allowMs(15000));
         QVERIFY2(elapsed.elapsed() >= 2500, qPrintable(QString::number(elapsed.elapsed())));
         QVERIFY(!WindowRegistry::isLoaded<frmSplash>());
     }

@@ -319,7 +319,7 @@ private Q_SLOTS:
             }
         }
         QProcess* child = startChild(kind == "diskfull" ? "diskfull" : "unwritable");
-        QVERIFY(child->waitForFinished(60000));
+        QVERIFY(child->waitForFinished(testsupport::allowMs(60000)));
         if (kind == "readonly")
             ::chmod(QFile::encodeName(folder()).constData(), 0700);
         const QByteArray out = child->readAllStandardOutput();
@@ -366,7 +366,7 @@ private Q_SLOTS:
         for (int round = 0; round < 60; ++round) {
             // Each writer numbers on from far beyond anything the one before could have written.
             QProcess* child = startChild("writer", round * 100000);
-            QVERIFY(child->waitForStarted(10000));
+            QVERIFY(child->waitForStarted(testsupport::allowMs(10000)));
             // Let it get going, then kill it at a random moment between two reports or inside
             // a write.
             const int until = 1 + int(random.bounded(40));
@@ -377,12 +377,13 @@ private Q_SLOTS:
                 child->waitForReadyRead(100);
                 out += child->readAllStandardOutput();
             }
-            QVERIFY2(
-                out.count('\n') >= until,
-                qPrintable(QString("round %1: %2 writes in 20 s").arg(round).arg(out.count('\n'))));
+            QVERIFY2(out.count('\n') >= until, qPrintable(QString("round %1: %2 writes in %3 ms")
+                                                              .arg(round)
+                                                              .arg(out.count('\n'))
+                                                              .arg(testsupport::allowMs(20000))));
             ::usleep(random.bounded(3000));
             ::kill(child->processId(), SIGKILL);
-            QVERIFY(child->waitForFinished(10000));
+            QVERIFY(child->waitForFinished(testsupport::allowMs(10000)));
             ++kills;
             // A new file begun beside the old one: the kill came in the middle of a save.
             insideASave += QFileInfo::exists(file() + ".saving");

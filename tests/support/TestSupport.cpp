@@ -42,9 +42,11 @@ Pty::~Pty() {
 
 QByteArray Pty::read(int atLeast, int timeoutMs) {
     QByteArray got;
+    // A wait for bytes is a bound on wall-clock time like any other: slower builds get longer.
+    const int limitMs = allowMs(timeoutMs);
     QElapsedTimer t;
     t.start();
-    while (got.size() < atLeast && t.elapsed() < timeoutMs) {
+    while (got.size() < atLeast && t.elapsed() < limitMs) {
         char buf[4096];
         const ssize_t n = master_ >= 0 ? ::read(master_, buf, sizeof buf) : -1;
         if (n > 0) {

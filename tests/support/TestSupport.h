@@ -26,7 +26,8 @@ public:
     Pty& operator=(const Pty&) = delete;
 
     QString slavePath() const { return slavePath_; }
-    // Everything the program wrote, waiting up to timeoutMs for at least `atLeast` bytes.
+    // Everything the program wrote, waiting up to timeoutMs (stretched by allowMs) for at least
+    // `atLeast` bytes.
     QByteArray read(int atLeast = 1, int timeoutMs = 3000);
     // Bytes that arrive within a short quiet period (for "nothing more was sent").
     QByteArray drain(int quietMs = 150);

@@ -27,7 +27,8 @@ class TestBoard : public QObject {
     static bool start(Simulator& sim, const QString& log) {
         sim.log = log;
         sim.process.start(DOMIVOX_BOARD_BIN, {"--plain", "--log", log});
-        if (!sim.process.waitForStarted(5000) || !sim.process.waitForReadyRead(5000))
+        if (!sim.process.waitForStarted(testsupport::allowMs(5000)) ||
+            !sim.process.waitForReadyRead(testsupport::allowMs(5000)))
             return false;
         const QString line = QString::fromLocal8Bit(sim.process.readLine()).trimmed();
         // "DOMIVOX_COM1=/dev/pts/N domivox"
@@ -59,7 +60,7 @@ private Q_SLOTS:
         QByteArray said;
         QTRY_VERIFY_WITH_TIMEOUT(
             (said += sim.process.readAllStandardOutput()).contains("line: 2400 baud 8N1 (right)"),
-            5000);
+            testsupport::allowMs(5000));
         const int presses[] = {1, 6, 3, 3, 10, 7, 2, 9, 4, 5, 8, 1};
         QByteArray expected;
         for (int n : presses) {
@@ -68,7 +69,7 @@ private Q_SLOTS:
             expected += char('a' + 2 * (device - 1) + (n <= 5 ? 0 : 1));
         }
         QTRY_COMPARE_WITH_TIMEOUT(logLines(sim.log).size(), int(sizeof presses / sizeof *presses),
-                                  5000);
+                                  testsupport::allowMs(5000));
         QTest::qWait(200);
         const QStringList lines = logLines(sim.log);
         QCOMPARE(lines.size(), expected.size());  // nothing doubled, nothing extra
@@ -86,7 +87,7 @@ private Q_SLOTS:
         }
 
         ::kill(sim.process.processId(), SIGINT);
-        QVERIFY(sim.process.waitForFinished(5000));
+        QVERIFY(sim.process.waitForFinished(testsupport::allowMs(5000)));
         QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(sim.process.exitCode(), 0);
     }
@@ -106,13 +107,13 @@ private Q_SLOTS:
         ::tcsetattr(fd, TCSANOW, &t);
         QVERIFY(::write(fd, "a", 1) == 1);
         ::close(fd);
-        QTRY_COMPARE_WITH_TIMEOUT(logLines(sim.log).size(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(logLines(sim.log).size(), 1, testsupport::allowMs(5000));
         QByteArray said;
         QTRY_VERIFY_WITH_TIMEOUT((said += sim.process.readAllStandardOutput())
                                      .contains("line: 9600 baud 8N1 (expected 2400 baud 8N1)"),
-                                 5000);
+                                 testsupport::allowMs(5000));
         ::kill(sim.process.processId(), SIGTERM);
-        QVERIFY(sim.process.waitForFinished(5000));
+        QVERIFY(sim.process.waitForFinished(testsupport::allowMs(5000)));
         QCOMPARE(sim.process.exitCode(), 0);
     }
 };

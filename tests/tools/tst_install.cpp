@@ -33,7 +33,7 @@ class TestInstall : public QObject {
         env.insert("DOMIVOX_COM1", pty.slavePath());
         program.setProcessEnvironment(env);
         program.start(installed("bin/domivox"), {});
-        if (!program.waitForStarted(5000))
+        if (!program.waitForStarted(testsupport::allowMs(5000)))
             return false;
         bool opened = false;
         QElapsedTimer t;
@@ -44,7 +44,7 @@ class TestInstall : public QObject {
             QTest::qWait(50);
         }
         program.kill();
-        program.waitForFinished(5000);
+        program.waitForFinished(testsupport::allowMs(5000));
         return opened;
     }
 
@@ -58,7 +58,7 @@ private Q_SLOTS:
         install.setProcessEnvironment(env);
         install.setProcessChannelMode(QProcess::MergedChannels);
         install.start("cmake", {"--install", DOMIVOX_BUILD_DIR, "--prefix", "/usr/local"});
-        QVERIFY(install.waitForFinished(60000));
+        QVERIFY(install.waitForFinished(testsupport::allowMs(60000)));
         QVERIFY2(install.exitCode() == 0, install.readAll().constData());
     }
 
@@ -96,7 +96,7 @@ private Q_SLOTS:
         QProcess check;
         check.setProcessChannelMode(QProcess::MergedChannels);
         check.start(validator, {installed("share/applications/domivox.desktop")});
-        QVERIFY(check.waitForFinished(10000));
+        QVERIFY(check.waitForFinished(testsupport::allowMs(10000)));
         QVERIFY2(check.exitCode() == 0, check.readAll().constData());
     }
 

@@ -33,7 +33,7 @@ private Q_SLOTS:
         QObject owner;
         int fired = 0;
         IntervalTimer t(&owner, "t", 20, true, [&] { ++fired; });
-        QTRY_VERIFY_WITH_TIMEOUT(fired >= 3, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(fired >= 3, testsupport::allowMs(2000));
         t.setEnabled(false);
         const int stopped = fired;
         QTest::qWait(100);
@@ -50,7 +50,7 @@ private Q_SLOTS:
         QVERIFY(!t.isCounting());
         // Giving it an interval starts the count, since it is switched on.
         t.setInterval(20);
-        QTRY_VERIFY_WITH_TIMEOUT(fired >= 1, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(fired >= 1, testsupport::allowMs(2000));
     }
 
     void switchingOnARunningClockKeepsItsCount() {
@@ -59,7 +59,7 @@ private Q_SLOTS:
         int fired = 0;
         IntervalTimer t(&owner, "t", 200, true, [&] { ++fired; });
         IntervalTimer watcher(&owner, "watcher", 5, true, [&] { t.setEnabled(true); });
-        QTRY_VERIFY_WITH_TIMEOUT(fired >= 1, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(fired >= 1, testsupport::allowMs(2000));
     }
 
     void switchingOffAndOnStartsAFreshInterval() {
@@ -104,7 +104,7 @@ private Q_SLOTS:
                 Module2::Pause(0.3);  // many firings fall due meanwhile
             --depth;
         });
-        QTRY_VERIFY_WITH_TIMEOUT(entered >= 3, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(entered >= 3, testsupport::allowMs(3000));
         QCOMPARE(maxDepth, 1);
         // Firings that fell due during the pause were dropped, not queued up.
         QVERIFY(entered < 20);
@@ -123,7 +123,7 @@ private Q_SLOTS:
             QVERIFY(other > before);
         });
         IntervalTimer fast(&owner, "fast", 5, true, [&] { ++other; });
-        QTRY_VERIFY_WITH_TIMEOUT(paused && other > 10, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(paused && other > 10, testsupport::allowMs(3000));
     }
 
     void aDeadClockNeverFiresAgain() {
@@ -147,7 +147,7 @@ private Q_SLOTS:
             ++fired;
             delete owner;
         });
-        QTRY_COMPARE_WITH_TIMEOUT(fired, 1, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(fired, 1, testsupport::allowMs(2000));
         QTest::qWait(50);
         QCOMPARE(fired, 1);
     }
@@ -159,7 +159,7 @@ private Q_SLOTS:
             ++fired;
             throw platform::RuntimeError("boom");
         });
-        QTRY_VERIFY_WITH_TIMEOUT(fired >= 2, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(fired >= 2, testsupport::allowMs(2000));
         QVERIFY(!t.isInHandler());
     }
 

@@ -486,7 +486,7 @@ private Q_SLOTS:
         QProcess p;
         p.setWorkingDirectory(work.path());
         p.start(unrtf, {QStringLiteral("--nopict"), QStringLiteral("--text"), path});
-        QVERIFY(p.waitForFinished(60000));
+        QVERIFY(p.waitForFinished(testsupport::allowMs(60000)));
         QCOMPARE(p.exitCode(), 0);
         QString theirs = QString::fromLatin1(p.readAllStandardOutput());
         // Its own header ends at a line of dashes; "###" starts its remarks.

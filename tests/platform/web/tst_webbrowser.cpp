@@ -146,7 +146,7 @@ private Q_SLOTS:
         QFETCH(QString, name);
         server->serve("/page", Response::page(body, type));
         browser->Navigate(server->url("/page"));
-        QTRY_COMPARE_WITH_TIMEOUT(browser->ReadyState(), kComplete, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(browser->ReadyState(), kComplete, testsupport::allowMs(15000));
         QCOMPARE(browser->LocationName(), name == "@" ? server->url("/page") : name);
         QVERIFY(browser->preview()->toPlainText().size() <= WebBrowser::kMaxBytes);
     }
@@ -172,7 +172,7 @@ private Q_SLOTS:
         QCOMPARE(browser->LocationName(), server->url("/slow"));
         QCOMPARE(ended.size(), 0);
         server->release();
-        QTRY_COMPARE_WITH_TIMEOUT(browser->ReadyState(), kComplete, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(browser->ReadyState(), kComplete, testsupport::allowMs(10000));
         QCOMPARE(browser->LocationName(), QString("10000"));
         QCOMPARE(ended.size(), 1);
         QCOMPARE(ended.at(0).at(0).toBool(), true);
@@ -337,7 +337,7 @@ private Q_SLOTS:
         clock.start();
         browser->Navigate(address);
         QCOMPARE(browser->ReadyState(), kLoading);
-        QTRY_COMPARE_WITH_TIMEOUT(browser->ReadyState(), kComplete, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(browser->ReadyState(), kComplete, testsupport::allowMs(20000));
         if (timeoutMs < 30000)
             QVERIFY2(clock.elapsed() >= timeoutMs, qPrintable(QString::number(clock.elapsed())));
         const QString name = browser->LocationName();
