@@ -38,13 +38,9 @@ private Q_SLOTS:
     void sendSaysWhetherTheLetterWentOut() {
         BoardLink link(nullptr);
         link.open();
-        QByteArray all;
-        for (int n = 1; n <= 10; ++n) {
+        for (int n = 1; n <= 10; ++n)
             QVERIFY(link.send(DeviceCommand::forButton(n)));
-            all += DeviceCommand::forButton(n).letter();
-        }
         QCOMPARE(box->pty().read(10), QByteArray("acegibdfhj"));
-        QCOMPARE(all, QByteArray("acegibdfhj"));
         link.close();
         QVERIFY(!link.send(DeviceCommand{3, true}));
         QVERIFY(!link.lastError().isEmpty());
