@@ -21,6 +21,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOption>
+#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QToolButton>
@@ -320,7 +321,6 @@ private Q_SLOTS:
         const WindowKind& kind = kWindows[index];
         platform::Window* w = open(kind);
         QVERIFY(w);
-        QCOMPARE(QFontInfo(QApplication::font()).family(), QString("Liberation Sans"));
 
         // The design geometry holds in logical pixels; the X window has as many more as the
         // scale says.
@@ -337,6 +337,30 @@ private Q_SLOTS:
         QVERIFY(fit.checked > 0);
         qInfo("%d texts; tightest: %s", fit.checked, qPrintable(fit.tightest));
         QVERIFY(screenshot(w, kind.name));
+    }
+
+    void designFontsIgnoreFontconfigAliases_data() {
+        QTest::addColumn<QString>("family");
+        QTest::addColumn<double>("points");
+        QTest::addColumn<int>("pixels");
+        QTest::newRow("MS Sans Serif 8.25") << "MS Sans Serif" << 8.25 << 10;
+        QTest::newRow("MS Sans Serif 12") << "MS Sans Serif" << 12.0 << 15;
+        QTest::newRow("Arial 8.25") << "Arial" << 8.25 << 10;
+        QTest::newRow("Arial 14.25") << "Arial" << 14.25 << 18;
+        QTest::newRow("Arial 21.75") << "Arial" << 21.75 << 28;
+    }
+    void designFontsIgnoreFontconfigAliases() {
+        QFETCH(QString, family);
+        QFETCH(double, points);
+        QFETCH(int, pixels);
+        QFont asked(family);
+        asked.setPointSizeF(points);
+        QCOMPARE(QFontInfo(asked).family(), QString("DejaVu Sans"));  // what fontconfig says
+        QVERIFY(!platform::designFamily().isEmpty());
+        const QFontInfo used(platform::designFont(family, points));
+        QCOMPARE(used.family(), platform::designFamily());
+        QCOMPARE(used.pixelSize(), pixels);
+        QCOMPARE(QFontInfo(QApplication::font()).family(), platform::designFamily());
     }
 
     void thePictureAreaStaysThreeHundredLogicalPixels() {
@@ -400,6 +424,22 @@ int main(int argc, char** argv) {
     }
     if (scale() == 2)
         qputenv("QT_SCALE_FACTOR", "2");
+    // fontconfig told to answer DejaVu Sans for the design families and for any sans: the
+    // program's fonts must not depend on what it says.
+    QTemporaryDir fonts;
+    QFile conf(fonts.filePath("fonts.conf"));
+    if (!fonts.isValid() || !conf.open(QIODevice::WriteOnly))
+        return 1;
+    conf.write(
+        "<?xml version=\"1.0\"?>\n<fontconfig>\n"
+        "<include ignore_missing=\"yes\">/etc/fonts/fonts.conf</include>\n");
+    for (const char* family : {"MS Sans Serif", "Arial", "sans-serif"})
+        conf.write(QByteArray("<match target=\"pattern\"><test name=\"family\"><string>") + family +
+                   "</string></test><edit name=\"family\" mode=\"assign\" binding=\"strong\">"
+                   "<string>DejaVu Sans</string></edit></match>\n");
+    conf.write("</fontconfig>\n");
+    conf.close();
+    qputenv("FONTCONFIG_FILE", QFile::encodeName(conf.fileName()));
     QApplication app(argc, argv);
     platform::installFonts();
     TestFit test;

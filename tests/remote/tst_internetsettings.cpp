@@ -95,6 +95,9 @@ private Q_SLOTS:
             QVERIFY2(next >= at, point);
             at = next;
         }
+        // Paragraphs, which the box wraps: no line ends inside a sentence.
+        for (const QString& paragraph : text.split('\n', Qt::SkipEmptyParts))
+            QVERIFY2(paragraph.endsWith('.'), qPrintable(paragraph));
     }
 
     void firstOpeningWithNothingStored() {
