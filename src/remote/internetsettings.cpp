@@ -32,7 +32,7 @@ const char* const kInstructions =
     "\r\n"
     "Remote control takes its orders from a web page that belongs to you. You can change that "
     "page from any computer, wherever you are. Type its address in the box above, for example "
-    "http://myhouse.example/page.html and press Save Address.\r\n"
+    "www.myhouse.example, and press Save Address.\r\n"
     "\r\n"
     "The only thing you ever edit is the TITLE of the page. The title is a row of 1s and 0s: 1 "
     "means the device is to be ON, 0 means it is to be OFF. A title looks like this: 00101 - and "

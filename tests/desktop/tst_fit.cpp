@@ -232,17 +232,21 @@ private:
         line(e, e->text(), e->font(), room);
     }
 
-    // Text that flows: no line of it wider than the box shows.
+    // Text that flows: no line of it wider than the box shows, and none broken inside a word
+    // (an address split in two is one a user types wrong).
     void paragraphs(const QPlainTextEdit* p) {
         ++checked;
         const int room = p->viewport()->width();
         for (QTextBlock b = p->document()->begin(); b.isValid(); b = b.next())
             for (int i = 0; i < b.layout()->lineCount(); ++i) {
                 const QTextLine l = b.layout()->lineAt(i);
+                const QString text = b.text().mid(l.textStart(), l.textLength());
                 if (l.naturalTextWidth() > room)
-                    misfits << figures(p, b.text().mid(l.textStart(), l.textLength()), p->font(),
+                    misfits << figures(p, text, p->font(),
                                        QSize(qCeil(l.naturalTextWidth()), qCeil(l.height())),
                                        p->viewport()->size());
+                if (i + 1 < b.layout()->lineCount() && !text.endsWith(QLatin1Char(' ')))
+                    misfits << who(p) + QStringLiteral(" breaks a word after \"%1\"").arg(text);
             }
     }
 
