@@ -2,9 +2,7 @@
 // 96 dpi, and (DOMIVOX_TEST_SCALE=2) on a 192-dpi screen with Qt scaling everything twice.
 
 #include <climits>
-#include <cstdlib>
 
-#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -199,7 +197,7 @@ private:
         const QRect room = b->style()->subElementRect(contents, &opt, b);
         const QString text = drawn(caption);
         // Buttons centre their caption, so what overflows is lost at both ends.
-        line(b, text, b->font(), QRect(room.topLeft(), room.size()));
+        line(b, text, b->font(), room);
     }
 
     void frame(const QGroupBox* g) {
@@ -213,11 +211,10 @@ private:
         const QRect title =
             g->style()->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxLabel, g);
         // The style sizes the title to its text (some draw it bold); the box must hold it.
-        QFont f = g->font();
-        const QFontMetrics plain(f, g);
+        const QFontMetrics plain(g->font(), g);
         if (title.width() < plain.horizontalAdvance(drawn(g->title())) ||
             !g->rect().contains(title))
-            misfits << figures(g, g->title(), f, title.size(), g->rect().size());
+            misfits << figures(g, g->title(), g->font(), title.size(), g->rect().size());
     }
 
     void entry(const QLineEdit* e) {
