@@ -7,7 +7,7 @@ PREFIX ?= /usr/local
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 PACKAGES := build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev \
-            libqt6opengl6-dev fonts-liberation desktop-file-utils \
+            libqt6opengl6-dev fonts-liberation fonts-dejavu-core desktop-file-utils \
             libxcb1-dev qt6-qpa-plugins xvfb openbox wmctrl x11-utils
 
 .PHONY: all deps configure build run test bench soak install clean format

@@ -97,8 +97,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The window layout is measured for these metrics; the program still runs with other fonts.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-liberation)
+# Every caption is measured to fit its control in Liberation Sans (platform/ui/Fonts); the
+# libraries the binaries use are added to this list.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS fonts-liberation)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

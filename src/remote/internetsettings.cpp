@@ -25,56 +25,26 @@ using platform::placeTwips;
 
 namespace {
 
-// How to use the feature, in short lines so the narrow column needs no wrapping.
+// How to use the feature, one paragraph a line: the box wraps them at its own width.
 const char* const kInstructions =
-    "PLEASE READ THESE DIRECTIONS\r\n"
-    "FIRST - INTERNET CONTROL\r\n"
-    "WILL NOT WORK UNLESS IT IS\r\n"
-    "SET UP AS SHOWN HERE.\r\n"
+    "PLEASE READ THESE DIRECTIONS FIRST - INTERNET CONTROL WILL NOT WORK UNLESS IT IS SET UP AS "
+    "SHOWN HERE.\r\n"
     "\r\n"
-    "Remote control takes its\r\n"
-    "orders from a web page\r\n"
-    "that belongs to you. You\r\n"
-    "can change that page from\r\n"
-    "any computer, wherever you\r\n"
-    "are. Type its address in\r\n"
-    "the box above, for example\r\n"
-    "http://www.myhouse.example/remote.html\r\n"
-    "and press Save Address.\r\n"
+    "Remote control takes its orders from a web page that belongs to you. You can change that "
+    "page from any computer, wherever you are. Type its address in the box above, for example "
+    "www.myhouse.example, and press Save Address.\r\n"
     "\r\n"
-    "The only thing you ever\r\n"
-    "edit is the TITLE of the\r\n"
-    "page. The title is a row of\r\n"
-    "1s and 0s: 1 means the\r\n"
-    "device is to be ON, 0 means\r\n"
-    "it is to be OFF. A title\r\n"
-    "looks like this:\r\n"
-    "00101\r\n"
-    "and that is all the title\r\n"
-    "may hold - no words, no\r\n"
-    "spaces.\r\n"
+    "The only thing you ever edit is the TITLE of the page. The title is a row of 1s and 0s: 1 "
+    "means the device is to be ON, 0 means it is to be OFF. A title looks like this: 00101 - and "
+    "that is all the title may hold: no words, no spaces.\r\n"
     "\r\n"
-    "To turn on device 1 only,\r\n"
-    "make the title 10000 and\r\n"
-    "save the page from wherever\r\n"
-    "you are: device 1 turns on.\r\n"
-    "To turn it off again, make\r\n"
-    "the title 00000.\r\n"
+    "To turn on device 1 only, make the title 10000 and save the page from wherever you are: "
+    "device 1 turns on. To turn it off again, make the title 00000.\r\n"
     "\r\n"
-    "That is all there is to it.\r\n"
-    "You can get a page for\r\n"
-    "nothing from a free hosting\r\n"
-    "service, but free pages\r\n"
-    "often get adverts added,\r\n"
-    "and this works best on a\r\n"
-    "page that holds nothing but\r\n"
-    "the digits, so a free page\r\n"
-    "may give you trouble. A\r\n"
-    "domain name costs about $10\r\n"
-    "a year and hosting about $5\r\n"
-    "a month, for example from\r\n"
-    "Brightnest Hosting\r\n"
-    "(www.brightnest.example).";
+    "That is all there is to it. You can get a page for nothing from a free hosting service, but "
+    "free pages often get adverts added, and this works best on a page that holds nothing but the "
+    "digits, so a free page may give you trouble. A domain name costs about $10 a year and "
+    "hosting about $5 a month, for example from Brightnest Hosting (www.brightnest.example).";
 
 // The refresh time as the user typed it, read as a number; nothing when it is not one.
 std::optional<double> toNumber(const QString& text) {
@@ -149,7 +119,8 @@ void internetsettings::buildControls() {
     text3_->setPlainText(QString::fromLatin1(kInstructions).replace(QLatin1String("\r\n"), "\n"));
     text3_->setReadOnly(true);
     text3_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    text3_->setWordWrapMode(QTextOption::WordWrap);
+    // A word wider than the column (an address) breaks where it must rather than run out of it.
+    text3_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     text3_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     text3_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     placeTwips(text3_, 120, 300, 2760, 6540);

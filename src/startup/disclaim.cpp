@@ -17,13 +17,12 @@ using platform::placeTwips;
 
 namespace {
 
-const char* const kLines[] = {
+// One paragraph a line; the box wraps them at its own width, so no line ends inside a sentence.
+const char* const kParagraphs[] = {
     "By using this program you will not hold Quennart responsible for any damages or injuries "
-    "this ",
-    "program may cause.",
+    "this program may cause.",
     "This software should not be used to operate dangerous, harmful, life saving or any other "
-    "device in ",
-    "which someone could be injured.  ",
+    "device in which someone could be injured.  ",
     "We are not responsible for any software glitches.",
     "Use the readme file to understand correct operation of this software before use.",
     "Enjoy and have fun.  If you like our software, we do custom designs please email us for more "
@@ -43,7 +42,7 @@ disclaim::disclaim() {
 
     text1_ = new QPlainTextEdit(frame1_);
     text1_->setObjectName(QStringLiteral("Text1"));
-    // CR LF pairs end the lines; the view breaks lines at the LF and has no use for the CR.
+    // CR LF pairs end the paragraphs; the view breaks at the LF and has no use for the CR.
     text1_->setPlainText(disclaimerText().remove(QLatin1Char('\r')));
     text1_->setReadOnly(true);
     text1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -62,8 +61,8 @@ disclaim::disclaim() {
 
 QString disclaim::disclaimerText() {
     QString text;
-    for (const char* line : kLines)
-        text += QString::fromLatin1(line) + QStringLiteral("\r\n");
+    for (const char* paragraph : kParagraphs)
+        text += QString::fromLatin1(paragraph) + QStringLiteral("\r\n");
     return text;
 }
 

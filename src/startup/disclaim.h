@@ -18,7 +18,7 @@ class disclaim : public platform::Window {
 public:
     disclaim();
 
-    // The disclaimer text: seven lines, each ended by CR LF, blanks at line ends included.
+    // The disclaimer text: five paragraphs, each ended by CR LF, blanks at their ends included.
     static QString disclaimerText();
     // The name given to the ON and OFF buttons of devices 2 to 5 on acceptance.
     static QString placeholderName();

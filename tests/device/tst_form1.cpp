@@ -14,6 +14,7 @@
 #include "platform/clock/IntervalTimer.h"
 #include "platform/serial/SerialControl.h"
 #include "platform/ui/Colors.h"
+#include "platform/ui/Fonts.h"
 #include "platform/ui/PictureBox.h"
 #include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
@@ -92,8 +93,7 @@ private Q_SLOTS:
             QCOMPARE(platform::backColor(f->Label(n)), platform::kColorRed);
             QCOMPARE(f->Label(n)->text(), QString("OFF STATE"));
         }
-        QCOMPARE(f->Label(6)->font().pointSize(), 12);
-        QVERIFY(f->Label(6)->font().bold());
+        QCOMPARE(f->Label(6)->font(), platform::designFont("MS Sans Serif", 12, true));
     }
 
     void theMenuCarriesEveryEntry_data() {

@@ -89,12 +89,15 @@ private Q_SLOTS:
         QVERIFY2(text.size() > 800 && text.size() < 1500, qPrintable(QString::number(text.size())));
         qsizetype at = 0;
         for (const char* point :
-             {"READ THESE DIRECTIONS", ".example/", "TITLE", "00101", "10000", "00000",
+             {"READ THESE DIRECTIONS", "www.myhouse.example", "TITLE", "00101", "10000", "00000",
               "free hosting", "holds nothing", "a year", "Hosting", ".example)"}) {
             const qsizetype next = text.indexOf(QLatin1String(point), at);
             QVERIFY2(next >= at, point);
             at = next;
         }
+        // Paragraphs, which the box wraps: no line ends inside a sentence.
+        for (const QString& paragraph : text.split('\n', Qt::SkipEmptyParts))
+            QVERIFY2(paragraph.endsWith('.'), qPrintable(paragraph));
     }
 
     void firstOpeningWithNothingStored() {

@@ -15,6 +15,7 @@
 #include "platform/serial/SerialControl.h"
 #include "platform/ui/ChangeLabel.h"
 #include "platform/ui/Colors.h"
+#include "platform/ui/Fonts.h"
 #include "platform/ui/WindowRegistry.h"
 #include "schedule/frmTimer.h"
 #include "store/Module1.h"
@@ -132,13 +133,10 @@ private Q_SLOTS:
         QCOMPARE(w->lblwarning()->text(),
                  QString("Warning Device State will change in under 15 Seconds"));
         QCOMPARE(platform::foreColor(w->lblwarning()), platform::kColorRed);
-        QCOMPARE(w->lblwarning()->font().pointSizeF(), 12.0);
-        QVERIFY(w->lblwarning()->font().bold());
-        QCOMPARE(w->lbltime()->font().pointSizeF(), 14.25);
-        QVERIFY(w->lbltime()->font().bold());
-        QCOMPARE(w->Text11()->font().family(), QString("Arial"));
-        QCOMPARE(w->Text11()->font().pointSizeF(), 14.25);
-        QCOMPARE(w->findChild<QLabel*>("Label18")->font().pointSizeF(), 8.25);
+        QCOMPARE(w->lblwarning()->font(), platform::designFont("Arial", 12, true));
+        QCOMPARE(w->lbltime()->font(), platform::designFont("Arial", 14.25, true));
+        QCOMPARE(w->Text11()->font(), platform::designFont("Arial", 14.25));
+        QCOMPARE(w->findChild<QLabel*>("Label18")->font(), platform::designFont("Arial", 8.25));
         for (int k = 1; k <= 5; ++k) {
             QCOMPARE(w->Text(k)->text(), QString("0"));
             QCOMPARE(w->findChild<QLabel*>(QString("Label%1").arg(k + 1))->text(),

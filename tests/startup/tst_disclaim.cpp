@@ -17,13 +17,13 @@ using platform::WindowRegistry;
 
 namespace {
 
-const QStringList kLines = {
+// The seven lines as written for one width, joined where a sentence ran on: the box wraps
+// paragraphs at its own width.
+const QStringList kParagraphs = {
     "By using this program you will not hold Quennart responsible for any damages or injuries "
-    "this ",
-    "program may cause.",
+    "this program may cause.",
     "This software should not be used to operate dangerous, harmful, life saving or any other "
-    "device in ",
-    "which someone could be injured.  ",
+    "device in which someone could be injured.  ",
     "We are not responsible for any software glitches.",
     "Use the readme file to understand correct operation of this software before use.",
     "Enjoy and have fun.  If you like our software, we do custom designs please email us for more "
@@ -95,13 +95,13 @@ private Q_SLOTS:
         QCOMPARE(order, (QList<QWidget*>{d->Text1(), d->Check1(), d->Command1()}));
     }
 
-    void theTextIsSevenLinesEachEndedByCarriageReturnAndLineFeed() {
+    void theTextIsParagraphsEachEndedByCarriageReturnAndLineFeed() {
         QString expected;
-        for (const QString& line : kLines)
-            expected += line + "\r\n";
+        for (const QString& paragraph : kParagraphs)
+            expected += paragraph + "\r\n";
         QCOMPARE(disclaim::disclaimerText(), expected);
         disclaim* d = open();
-        QCOMPARE(d->Text1()->toPlainText(), kLines.join('\n') + '\n');
+        QCOMPARE(d->Text1()->toPlainText(), kParagraphs.join('\n') + '\n');
         QVERIFY(d->Text1()->isReadOnly());
     }
 

@@ -10,6 +10,7 @@
 #include "../support/TestSupport.h"
 #include "device/Form1.h"
 #include "platform/clock/IntervalTimer.h"
+#include "platform/ui/Fonts.h"
 #include "platform/ui/WindowRegistry.h"
 #include "startup/disclaim.h"
 #include "startup/frmSplash.h"
@@ -96,9 +97,7 @@ private Q_SLOTS:
             QCOMPARE(l->parentWidget(), frame);
             QCOMPARE(l->text(), QString(e.text));
             QCOMPARE(l->pos(), e.at);
-            QCOMPARE(l->font().family(), QString("Arial"));
-            QCOMPARE(l->font().pointSizeF(), e.points);
-            QCOMPARE(l->font().bold(), e.bold);
+            QCOMPARE(l->font(), platform::designFont("Arial", e.points, e.bold));
             QCOMPARE(bool(l->alignment() & Qt::AlignRight), e.right);
         }
         QCOMPARE(label(&s, "lblLicenseTo")->width(), 457);

@@ -96,7 +96,7 @@ bool managerAnnounced(const QByteArray& display) {
 
 }  // namespace
 
-XSession::XSession() {
+XSession::XSession(int dpi) : dpi_(dpi) {
     if (startServer())
         startManager();
 }
@@ -114,9 +114,12 @@ bool XSession::startServer() {
     }
     // -displayfd: Xvfb takes the first free display number itself and writes it to the pipe,
     // so tests running side by side never race for one.
-    const pid_t pid = spawn({"Xvfb", "-displayfd", QByteArray::number(fds[1]), "-screen", "0",
-                             "1280x1024x24", "-dpi", "96", "-nolisten", "tcp", "-noreset"},
-                            fds[1]);
+    const QByteArray screen =
+        QByteArray::number(1280 * dpi_ / 96) + 'x' + QByteArray::number(1024 * dpi_ / 96) + "x24";
+    const pid_t pid =
+        spawn({"Xvfb", "-displayfd", QByteArray::number(fds[1]), "-screen", "0", screen, "-dpi",
+               QByteArray::number(dpi_), "-nolisten", "tcp", "-noreset"},
+              fds[1]);
     close(fds[1]);
     QByteArray number;
     QElapsedTimer t;

@@ -5,15 +5,18 @@
 #include <QString>
 #include <QStringList>
 
+#include "platform/ui/Fonts.h"
+
 namespace testsupport {
 
 // A private X server (Xvfb, on a display number it picks itself) with a real window manager
 // (openbox) on it, for the tests that must see what a user sees. Started before the program's
 // QApplication exists, since Qt connects to DISPLAY when the application is made; stopped with
-// the object. The child processes also go when the test process dies.
+// the object. The child processes also go when the test process dies. A screen of more than 96
+// dpi is as much larger in pixels, so the windows keep the same room on it.
 class XSession {
 public:
-    XSession();
+    explicit XSession(int dpi = 96);
     ~XSession();
     XSession(const XSession&) = delete;
     XSession& operator=(const XSession&) = delete;
@@ -29,6 +32,7 @@ private:
     bool startServer();
     bool startManager();
 
+    int dpi_;
     pid_t xvfb_ = -1;
     pid_t openbox_ = -1;
     QString display_;
@@ -40,7 +44,8 @@ QString runTool(const QString& program, const QStringList& arguments);
 
 }  // namespace testsupport
 
-// The main of a test on the real display: the X session first, then the application. Exit code
+// The main of a test on the real display: the X session first, then the application with the
+// program's fonts. Exit code
 // 77 (registered as "skipped") when no X server can be started here.
 #define DOMIVOX_DESKTOP_TEST_MAIN(TestClass)                                    \
     int main(int argc, char** argv) {                                           \
@@ -55,6 +60,7 @@ QString runTool(const QString& program, const QStringList& arguments);
             return 1;                                                           \
         }                                                                       \
         QApplication app(argc, argv);                                           \
+        platform::installFonts();                                               \
         TestClass test;                                                         \
         return QTest::qExec(&test, argc, argv);                                 \
     }
