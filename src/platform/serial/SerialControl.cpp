@@ -289,8 +289,16 @@ void SerialControl::setPortOpen(bool open) {
 
 void SerialControl::closeDevice() {
     stopLineWatcher();
-    if (port_.isOpen())
-        port_.close();
+    if (!port_.isOpen())
+        return;
+    // Closing drops the lines only when the line's HUPCL flag says so, and the settings the port
+    // had before it was opened come back with the close: lower both here, whatever they say.
+    ownRequest_ = true;
+    port_.setDataTerminalReady(false);
+    port_.setRequestToSend(false);
+    port_.clearError();
+    ownRequest_ = false;
+    port_.close();
 }
 
 void SerialControl::startLineWatcher() {
@@ -374,8 +382,12 @@ void SerialControl::openDevice(bool reportOnStderr) {
         port_.clearError();
         throw RuntimeError(lastFailure_);
     }
+    // Nothing asks for RTS; keep it down so the board sees only DTR. Linux raises DTR and RTS
+    // inside open() itself whenever the line's speed is not B0 (tty_port_block_til_ready; HUPCL
+    // only lowers them at the last close), and again when a speed replaces B0: no flag of open()
+    // prevents it. So RTS is lowered by the first request made after the opening returns, before
+    // DTR is set and before anything is written; the raise lasts as long as the opening itself.
     ownRequest_ = true;
-    // Nothing asks for RTS; keep it down so the board sees only DTR.
     port_.setRequestToSend(false);
     port_.clearError();
     ownRequest_ = false;
