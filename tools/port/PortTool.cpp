@@ -54,6 +54,8 @@ QString sourceWord(SerialControl::PortSource source) {
             return QStringLiteral("variable");
         case SerialControl::PortSource::Remembered:
             return QStringLiteral("remembered");
+        case SerialControl::PortSource::Unreadable:
+            return QStringLiteral("unknown");
         case SerialControl::PortSource::Default:
             break;
     }
@@ -69,6 +71,9 @@ QString sourceText(SerialControl::PortSource source) {
                 .arg(kPort);
         case SerialControl::PortSource::Remembered:
             return QStringLiteral("remembered in %1").arg(platform::SettingsBackend::filePath());
+        case SerialControl::PortSource::Unreadable:
+            return QStringLiteral("unknown: %1 cannot be read")
+                .arg(platform::SettingsBackend::filePath());
         case SerialControl::PortSource::Default:
             break;
     }

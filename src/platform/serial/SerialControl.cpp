@@ -87,6 +87,10 @@ SerialControl::PortChoice SerialControl::choiceFor(int port) {
     const QString remembered = rememberedDevice(port);
     if (!remembered.isEmpty())
         return {remembered, PortSource::Remembered};
+    // A settings file that is there but cannot be read may hold a choice: the default device
+    // could be anything, and opening it would raise the lines of whatever hangs on it.
+    if (SettingsBackend::readProblem())
+        return {QString(), PortSource::Unreadable};
     return {QStringLiteral("/dev/ttyS%1").arg(port - 1), PortSource::Default};
 }
 
@@ -354,6 +358,18 @@ void SerialControl::stopLineWatcher() {
 
 void SerialControl::openDevice(bool reportOnStderr) {
     const QString path = devicePath();
+    if (path.isEmpty()) {
+        setFailure(Failure::Other,
+                   QStringLiteral("the settings file %1 cannot be read (%2), so the device chosen "
+                                  "for port %3 is unknown")
+                       .arg(SettingsBackend::filePath(),
+                            SettingsBackend::readProblem().value_or(QStringLiteral("unknown")))
+                       .arg(commPort_));
+        if (reportOnStderr)
+            std::fprintf(stderr, "Domivox: cannot open serial port %d: %s.\n", commPort_,
+                         qPrintable(lastFailure_));
+        throw RuntimeError(lastFailure_);
+    }
     port_.setPortName(path);
     applyLineSettings();
     ownRequest_ = true;
