@@ -15,6 +15,7 @@
 #include <QMap>
 #include <QStandardPaths>
 #include <QStringDecoder>
+#include <QStringEncoder>
 #include <QUrl>
 #include <QVariant>
 
@@ -143,7 +144,13 @@ struct Document {
         QString section;
         bool isHeader = false;
     };
+    // The file's own encoding: UTF-8, or UTF-16 when it starts with that byte-order mark (its
+    // lines are then read, and written back, through UTF-8).
+    enum class Encoding { Utf8, Utf16LE, Utf16BE };
+    Encoding encoding = Encoding::Utf8;
     bool byteOrderMark = false;
+    // Why the file cannot be read at all (UTF-16 that does not decode); empty when it can.
+    QString damage;
     QList<Line> lines;
 
     QByteArray lineEnding() const {
@@ -154,11 +161,14 @@ struct Document {
     }
     QByteArray bytes() const {
         QByteArray out;
-        if (byteOrderMark)
-            out += kByteOrderMark;
         for (const Line& l : lines)
             out += l.text + l.end;
-        return out;
+        if (encoding == Encoding::Utf8)
+            return byteOrderMark ? kByteOrderMark + out : out;
+        const bool little = encoding == Encoding::Utf16LE;
+        QStringEncoder encoder(little ? QStringEncoder::Utf16LE : QStringEncoder::Utf16BE);
+        const QByteArray text = encoder.encode(QString::fromUtf8(out));
+        return QByteArray(little ? "\xFF\xFE" : "\xFE\xFF") + text;
     }
 };
 
@@ -200,13 +210,42 @@ void readValue(Document::Line& line, qsizetype from) {
     line.value = QByteArray(t.constData() + from, line.valueTo - from);
 }
 
+Document parseUtf8(const QByteArray& all, qsizetype from, Document doc);
+
+// A file some editors save as UTF-16 is read through UTF-8; it must come back exactly as it
+// was, or it is not read (and not replaced) at all.
+Document parseUtf16(const QByteArray& all) {
+    Document doc;
+    const bool little = all.startsWith("\xFF\xFE");
+    doc.encoding = little ? Document::Encoding::Utf16LE : Document::Encoding::Utf16BE;
+    doc.byteOrderMark = true;
+    const QByteArrayView rest = QByteArrayView(all).sliced(2);
+    QStringDecoder decoder(little ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+    const QString text = decoder.decode(rest);
+    QStringEncoder encoder(little ? QStringEncoder::Utf16LE : QStringEncoder::Utf16BE);
+    // A lone surrogate decodes and encodes again as it was, but has no UTF-8 form.
+    const QByteArray utf8 = text.toUtf8();
+    if (decoder.hasError() || QByteArray(encoder.encode(text)) != rest ||
+        QString::fromUtf8(utf8) != text) {
+        doc.damage = QStringLiteral("it is UTF-16 text with damaged characters");
+        return doc;
+    }
+    return parseUtf8(utf8, 0, doc);
+}
+
 Document parse(const QByteArray& all) {
+    if (all.startsWith("\xFF\xFE") || all.startsWith("\xFE\xFF"))
+        return parseUtf16(all);
     Document doc;
     qsizetype from = 0;
     if (all.startsWith(kByteOrderMark)) {
         doc.byteOrderMark = true;
         from = kByteOrderMark.size();
     }
+    return parseUtf8(all, from, doc);
+}
+
+Document parseUtf8(const QByteArray& all, qsizetype from, Document doc) {
     QString prefix;
     bool inUsableSection = true;
     while (from < all.size()) {
@@ -407,6 +446,7 @@ struct Snapshot {
     timespec mtime{};
     timespec ctime{};
     Values map;
+    QString damage;  // the file is there but cannot be read: why
 
     bool sameAs(const struct stat& st) const {
         return valid && st.st_dev == dev && st.st_ino == ino && st.st_size == size &&
@@ -464,8 +504,13 @@ const Values* currentValues() {
         readFailure = QStringLiteral("it is not a file");
         return nullptr;
     }
-    if (snapshot.path == path && snapshot.sameAs(st))
+    if (snapshot.path == path && snapshot.sameAs(st)) {
+        if (!snapshot.damage.isEmpty()) {
+            readFailure = snapshot.damage;
+            return nullptr;
+        }
         return &snapshot.map;
+    }
 
     // Identity from the descriptor we read through, so a file replaced meanwhile is noticed at
     // the next read rather than cached under the wrong name.
@@ -479,9 +524,10 @@ const Values* currentValues() {
     ::close(fd);
     if (!all)
         return failedRead(why);
-    if (!readFailure.isEmpty())
-        readFailure.clear();
-    snapshot.map = valuesOf(parse(*all));
+    const Document doc = parse(*all);
+    readFailure = doc.damage;
+    snapshot.map = valuesOf(doc);
+    snapshot.damage = doc.damage;
     snapshot.valid = true;
     snapshot.path = path;
     snapshot.dev = opened.st_dev;
@@ -489,7 +535,7 @@ const Values* currentValues() {
     snapshot.size = opened.st_size;
     snapshot.mtime = opened.st_mtim;
     snapshot.ctime = opened.st_ctim;
-    return &snapshot.map;
+    return snapshot.damage.isEmpty() ? &snapshot.map : nullptr;
 }
 
 QString lastError() {
@@ -573,6 +619,8 @@ std::optional<QString> save(const QString& target, const QString& section, const
         if (!all)
             return lastError();
         doc = parse(*all);
+        if (!doc.damage.isEmpty())
+            return doc.damage;
         mode = st.st_mode & 07777;
     } else if (errno != ENOENT) {
         return lastError();

@@ -193,6 +193,39 @@ private Q_SLOTS:
         QCOMPARE(readRaw(), after);
     }
 
+    // A file an editor saved as UTF-16 (with its byte-order mark) reads, and stays UTF-16 with
+    // every other line as it was; one whose UTF-16 is damaged is neither read nor replaced.
+    void utf16FilesStayUtf16_data() {
+        QTest::addColumn<bool>("little");
+        QTest::newRow("little-endian") << true;
+        QTest::newRow("big-endian") << false;
+    }
+    void utf16FilesStayUtf16() {
+        QFETCH(bool, little);
+        const auto utf16 = [little](const QString& text) {
+            QStringEncoder e(little ? QStringEncoder::Utf16LE : QStringEncoder::Utf16BE);
+            return QByteArray(little ? "\xFF\xFE" : "\xFE\xFF") + QByteArray(e.encode(text));
+        };
+        const QString head =
+            QString::fromUtf8("; K\u00fcche \U0001F600\r\n[Software\\VAZ\\Registry]\r\n");
+        writeRaw(utf16(head + "caption=\"Caf\u00e9\" ; mine\r\n\r\n[B]\r\n"));
+        QCOMPARE(store::read(kKey, "caption"), QString::fromUtf8("Caf\u00e9"));
+        QVERIFY(!store::readProblem());
+        QVERIFY(store::write(kKey, "caption", QString::fromUtf8("\u00e9t\u00e9")));
+        QVERIFY(store::write(kKey, "password", "p"));
+        QCOMPARE(readRaw(), utf16(head + QString::fromUtf8("caption=\"\u00e9t\u00e9\" ; mine\r\n") +
+                                  "password=\"p\"\r\n\r\n[B]\r\n"));
+
+        QByteArray damaged = utf16(head + "caption=\"x\"\r\n");
+        damaged += little ? QByteArray("\x00\xD8", 2) : QByteArray("\xD8\x00", 2);  // a lone half
+        writeRaw(damaged);
+        QVERIFY(!store::read(kKey, "caption"));
+        QVERIFY(store::readProblem().value_or(QString()).contains("UTF-16"));
+        QVERIFY(!store::write(kKey, "caption", "y"));
+        QVERIFY(store::lastSaveFailure().contains("UTF-16"));
+        QCOMPARE(readRaw(), damaged);
+    }
+
     void aNewFileHoldsTheSectionAndTheValue() {
         QVERIFY(store::write(kKey, QStringLiteral("caption"), QStringLiteral("Home")));
         QVERIFY(store::write(kPorts, QStringLiteral("COM1"), QStringLiteral("/dev/x")));
