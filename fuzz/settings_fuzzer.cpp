@@ -35,6 +35,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QString>
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -155,6 +157,17 @@ QList<QByteArray> linesOf(QByteArray bytes, bool* byteOrderMark) {
     return bytes.split('\n');
 }
 
+bool isUtf16(const QByteArray& file) {
+    return file.startsWith("\xFF\xFE") || file.startsWith("\xFE\xFF");
+}
+
+// A UTF-16 file's text as UTF-8, to compare its lines.
+QByteArray utf8Of(const QByteArray& file) {
+    QStringDecoder decoder(file.startsWith("\xFF\xFE") ? QStringDecoder::Utf16LE
+                                                       : QStringDecoder::Utf16BE);
+    return QString(decoder.decode(QByteArrayView(file).sliced(2))).toUtf8();
+}
+
 bool isBlankLine(const QByteArray& line) {
     return line.trimmed().isEmpty();
 }
@@ -164,12 +177,17 @@ bool isBlankLine(const QByteArray& line) {
 // line and the section's header; a last line that had no line break may have got one.
 void checkOnlyTheValueLineChanged(const QByteArray& before, const QByteArray& after,
                                   const QString& name) {
-    bool bomBefore = false, bomAfter = false;
-    const QList<QByteArray> b = linesOf(before, &bomBefore);
-    const QList<QByteArray> a = linesOf(after, &bomAfter);
     const auto show = [&] {
         return QString::fromUtf8(before) + QStringLiteral("\n----\n") + QString::fromUtf8(after);
     };
+    if (isUtf16(before)) {
+        if (after.left(2) != before.left(2))
+            fail("a UTF-16 file did not stay UTF-16", show());
+        return checkOnlyTheValueLineChanged(utf8Of(before), utf8Of(after), name);
+    }
+    bool bomBefore = false, bomAfter = false;
+    const QList<QByteArray> b = linesOf(before, &bomBefore);
+    const QList<QByteArray> a = linesOf(after, &bomAfter);
     if (bomBefore != bomAfter)
         fail("the byte-order mark was not kept", show());
     qsizetype head = 0;
@@ -257,10 +275,32 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QByteArray damaged(reinterpret_cast<const char*>(data), qsizetype(size));
-    damaged += "\n[Other\\Program]\n";
+    QByteArray other = "\n[Other\\Program]\n";
     for (const QByteArray& line : kOtherLines)
-        damaged += line + '\n';
+        other += line + '\n';
+    if (isUtf16(damaged)) {
+        // The other program's section in the file's own encoding, on a character boundary.
+        if (damaged.size() % 2)
+            damaged += '\0';
+        QStringEncoder encoder(damaged.startsWith("\xFF\xFE") ? QStringEncoder::Utf16LE
+                                                              : QStringEncoder::Utf16BE);
+        damaged += QByteArray(encoder.encode(QString::fromUtf8(other)));
+    } else {
+        damaged += other;
+    }
     placeFile(damaged);
+    const QString value = valueFrom(data, size);
+    const Probe& target = writeTargets()[size == 0 ? 0 : data[0] % writeTargets().size()];
+
+    // A UTF-16 file whose text does not decode is neither read nor replaced; nothing else may
+    // make the file unreadable.
+    if (store::readProblem()) {
+        if (!isUtf16(damaged) || store::write(target.keyPath, target.name, value))
+            fail("a file that cannot be read was written, or is not damaged UTF-16");
+        if (fileBytes() != damaged)
+            fail("a refused write changed the file");
+        return 0;
+    }
 
     const QByteArray fuzzBytes(reinterpret_cast<const char*>(data), qsizetype(size));
     Reading before = readAll(&fuzzBytes);
@@ -272,8 +312,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     for (const QString& keyPath : keyPaths())
         before.keys.push_back(store::keyExists(keyPath));
-    const QString value = valueFrom(data, size);
-    const Probe& target = writeTargets()[size == 0 ? 0 : data[0] % writeTargets().size()];
     if (!store::write(target.keyPath, target.name, value))
         fail("a write to a damaged file fails");
     const QByteArray written = fileBytes();
@@ -303,7 +341,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             fail("a write lost a key", keyPaths()[i]);
     if (!store::keyExists(target.keyPath))
         fail("the written value's key is missing after the write", target.keyPath);
-    checkOtherProgramLines(written);
+    checkOtherProgramLines(isUtf16(written) ? utf8Of(written) : written);
 
     if (!store::write(target.keyPath, target.name, value))
         fail("a second write fails");
