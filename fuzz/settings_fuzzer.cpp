@@ -10,11 +10,13 @@
 // when:
 //  - a value reads as anything but a plain text (a NUL in it, or text where the file holds no
 //    quoted value at all), or the other program's values read other than they were written;
-//  - for one input in eight: writing one value (any text, built from the input: quotes,
-//  backslashes, line breaks,
-//    NULs, lone surrogates) does not read back exactly, changes what any other value reads as,
-//    or loses a key that was there;
-//  - after the write, the other program's lines are no longer in the file as they stood;
+//  - writing one value (any text, built from the input: quotes, backslashes, line breaks, NULs,
+//    lone surrogates; under a name the input picks, in a section that may or may not be there)
+//    does not read back exactly, changes what any other value reads as, or loses a key that was
+//    there;
+//  - after the write, any line but the written one is not in the file byte for byte, in its
+//    place: only that line changed, or it and (for a new section) a blank line and the header
+//    were added; the byte-order mark stays as it was;
 //  - writing the same value again changes the file.
 
 #include <fcntl.h>
@@ -33,8 +35,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QString>
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include "platform/settings/SettingsBackend.h"
 #include "store/Module1.h"
@@ -72,6 +77,21 @@ const std::vector<Probe>& probes() {
         p.push_back({QStringLiteral("a\\b"), QStringLiteral("b")});
         return p;
     }();
+    return all;
+}
+
+// Where the run writes: values of the program's key, a section the file may hold already, one it
+// most likely does not, and the port's value people edit by hand.
+const std::vector<Probe>& writeTargets() {
+    static const std::vector<Probe> all = {
+        {Module1::RegistryPath(), QString::fromLatin1(Setting::caption)},
+        {Module1::RegistryPath(), QString::fromLatin1(Setting::password)},
+        {Module1::RegistryPath(), QStringLiteral("ONBUTTON1")},
+        {Module1::RegistryPath(), QStringLiteral("a")},
+        {QStringLiteral("a"), QStringLiteral("a")},
+        {QStringLiteral("a\\b"), QStringLiteral("b")},
+        {QStringLiteral("Platform\\Serial"), QStringLiteral("COM1")},
+    };
     return all;
 }
 
@@ -129,6 +149,81 @@ void checkOtherProgramLines(const QByteArray& file) {
                  QString::fromUtf8(expected) + QStringLiteral(" in\n") + QString::fromUtf8(file));
 }
 
+// The file's lines, each without its '\n' (a '\r' before it stays in the line).
+QList<QByteArray> linesOf(QByteArray bytes, bool* byteOrderMark) {
+    *byteOrderMark = bytes.startsWith("\xEF\xBB\xBF");
+    if (*byteOrderMark)
+        bytes.remove(0, 3);
+    return bytes.split('\n');
+}
+
+bool isUtf16(const QByteArray& file) {
+    return file.startsWith("\xFF\xFE") || file.startsWith("\xFE\xFF");
+}
+
+// A UTF-16 file's text as UTF-8, to compare its lines.
+QByteArray utf8Of(const QByteArray& file) {
+    QStringDecoder decoder(file.startsWith("\xFF\xFE") ? QStringDecoder::Utf16LE
+                                                       : QStringDecoder::Utf16BE);
+    return QString(decoder.decode(QByteArrayView(file).sliced(2))).toUtf8();
+}
+
+bool isBlankLine(const QByteArray& line) {
+    return line.trimmed().isEmpty();
+}
+
+// Only the written value's line differs between the two files: every other line stands byte for
+// byte where it stood. Added lines may only be the value's line and, for a new section, a blank
+// line and the section's header; a last line that had no line break may have got one.
+void checkOnlyTheValueLineChanged(const QByteArray& before, const QByteArray& after,
+                                  const QString& name) {
+    const auto show = [&] {
+        return QString::fromUtf8(before) + QStringLiteral("\n----\n") + QString::fromUtf8(after);
+    };
+    if (isUtf16(before)) {
+        if (after.left(2) != before.left(2))
+            fail("a UTF-16 file did not stay UTF-16", show());
+        return checkOnlyTheValueLineChanged(utf8Of(before), utf8Of(after), name);
+    }
+    bool bomBefore = false, bomAfter = false;
+    const QList<QByteArray> b = linesOf(before, &bomBefore);
+    const QList<QByteArray> a = linesOf(after, &bomAfter);
+    if (bomBefore != bomAfter)
+        fail("the byte-order mark was not kept", show());
+    qsizetype head = 0;
+    while (head < b.size() && head < a.size() && b[head] == a[head])
+        ++head;
+    qsizetype tail = 0;
+    while (tail < b.size() - head && tail < a.size() - head &&
+           b[b.size() - 1 - tail] == a[a.size() - 1 - tail])
+        ++tail;
+    const QList<QByteArray> gone = b.mid(head, b.size() - head - tail);
+    const QList<QByteArray> came = a.mid(head, a.size() - head - tail);
+    const QByteArray key = QUrl::toPercentEncoding(name);
+    const auto isValueLine = [&key](const QByteArray& line) {
+        const qsizetype eq = line.indexOf('=');
+        return eq > 0 && line.left(eq).trimmed() == key;
+    };
+    if (gone.size() > 1)
+        fail("a save changed lines besides the value's", show());
+    if (gone.size() == 1) {
+        if (came.size() != 1 || !isValueLine(gone[0]) || !isValueLine(came[0]))
+            fail("a save changed a line that is not the value's", show());
+        return;
+    }
+    int values = 0, headers = 0;
+    for (const QByteArray& line : came) {
+        if (isValueLine(line))
+            ++values;
+        else if (line.trimmed().startsWith('['))
+            ++headers;
+        else if (!isBlankLine(line))
+            fail("a save added a line that is not the value's", show());
+    }
+    if (values != 1 || headers > 1)
+        fail("a save added other than one value line", show());
+}
+
 // A value to write: any UTF-16 text, lone surrogates and NULs included.
 QString valueFrom(const uint8_t* data, size_t size) {
     QString value;
@@ -180,10 +275,32 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QByteArray damaged(reinterpret_cast<const char*>(data), qsizetype(size));
-    damaged += "\n[Other\\Program]\n";
+    QByteArray other = "\n[Other\\Program]\n";
     for (const QByteArray& line : kOtherLines)
-        damaged += line + '\n';
+        other += line + '\n';
+    if (isUtf16(damaged)) {
+        // The other program's section in the file's own encoding, on a character boundary.
+        if (damaged.size() % 2)
+            damaged += '\0';
+        QStringEncoder encoder(damaged.startsWith("\xFF\xFE") ? QStringEncoder::Utf16LE
+                                                              : QStringEncoder::Utf16BE);
+        damaged += QByteArray(encoder.encode(QString::fromUtf8(other)));
+    } else {
+        damaged += other;
+    }
     placeFile(damaged);
+    const QString value = valueFrom(data, size);
+    const Probe& target = writeTargets()[size == 0 ? 0 : data[0] % writeTargets().size()];
+
+    // A UTF-16 file whose text does not decode is neither read nor replaced; nothing else may
+    // make the file unreadable.
+    if (store::readProblem()) {
+        if (!isUtf16(damaged) || store::write(target.keyPath, target.name, value))
+            fail("a file that cannot be read was written, or is not damaged UTF-16");
+        if (fileBytes() != damaged)
+            fail("a refused write changed the file");
+        return 0;
+    }
 
     const QByteArray fuzzBytes(reinterpret_cast<const char*>(data), qsizetype(size));
     Reading before = readAll(&fuzzBytes);
@@ -193,30 +310,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (store::read(kOtherKey, QString::fromLatin1(bare)))
             fail("a value that is not text reads as text", QString::fromLatin1(bare));
 
-    // Writing takes far longer than reading; one input in eight, picked by its first byte so
-    // that the fuzzer can steer towards it, goes on to a write.
-    if (size == 0 || (data[0] & 7) != 0)
-        return 0;
     for (const QString& keyPath : keyPaths())
         before.keys.push_back(store::keyExists(keyPath));
-    const QString value = valueFrom(data, size);
-    const QString name = QString::fromLatin1(Setting::caption);
-    if (!store::write(Module1::RegistryPath(), name, value))
+    if (!store::write(target.keyPath, target.name, value))
         fail("a write to a damaged file fails");
     const QByteArray written = fileBytes();
     Reading after = readAll(nullptr);
     for (const QString& keyPath : keyPaths())
         after.keys.push_back(store::keyExists(keyPath));
-    if (store::read(Module1::RegistryPath(), name) != value)
+    if (store::read(target.keyPath, target.name) != value)
         fail("the written value does not read back",
-             describe(store::read(Module1::RegistryPath(), name)) + QStringLiteral(" for ") +
+             describe(store::read(target.keyPath, target.name)) + QStringLiteral(" for ") +
                  describe(value));
     const qsizetype zero = value.indexOf(QChar(0));
-    if (Module1::ReadSetting(name) != (zero < 0 ? value : value.left(zero)))
+    if (Module1::ReadSetting(Module1::HKEY_CURRENT_USER, target.keyPath, target.name) !=
+        (zero < 0 ? value : value.left(zero)))
         fail("the written value reads back other than up to its first NUL");
+    checkOnlyTheValueLineChanged(damaged, written, target.name);
     for (size_t i = 0; i < probes().size(); ++i) {
         const Probe& p = probes()[i];
-        if (p.keyPath == Module1::RegistryPath() && p.name == name)
+        if (p.keyPath == target.keyPath && p.name == target.name)
             continue;
         if (before.values[i] != after.values[i])
             fail("a write changed another value",
@@ -226,11 +339,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (qsizetype i = 0; i < keyPaths().size(); ++i)
         if (before.keys[i] && !after.keys[i])
             fail("a write lost a key", keyPaths()[i]);
-    if (!after.keys[0])
-        fail("the program's key is missing after a write");
-    checkOtherProgramLines(written);
+    if (!store::keyExists(target.keyPath))
+        fail("the written value's key is missing after the write", target.keyPath);
+    checkOtherProgramLines(isUtf16(written) ? utf8Of(written) : written);
 
-    if (!store::write(Module1::RegistryPath(), name, value))
+    if (!store::write(target.keyPath, target.name, value))
         fail("a second write fails");
     if (fileBytes() != written)
         fail("writing the same value again changes the file", QString::fromUtf8(written) +

@@ -71,6 +71,18 @@ std::optional<int> toInterval(const QString& text, double minus = 0.0) {
     return toWhole(*value - minus);
 }
 
+// The poll clock's interval for a refresh time that is a whole number of milliseconds from 1 up:
+// the refresh time less 100, but never below 1 ms. The poll must fall due before the reload that
+// follows a change: that reload copies the new title and the change watcher then stops the poll.
+// A refresh time of 100 ms or less would give the poll no interval at all, and reloads would
+// then hide every change; 1 ms polls a change as soon as the watcher has seen it.
+std::optional<int> pollIntervalFor(const QString& refreshText) {
+    const std::optional<int> reload = toInterval(refreshText);
+    if (reload && *reload >= 1 && *reload <= 100)
+        return 1;
+    return toInterval(refreshText, 100.0);
+}
+
 QLineEdit* makeHiddenField(QWidget* parent, const QString& name, const QString& text) {
     auto* t = new QLineEdit(parent);
     t->setObjectName(name);
@@ -192,7 +204,7 @@ void internetsettings::Form_Load() {
     // before the poll falls due and the change watcher stops the poll. Below 1100 ms the poll
     // clock gets what Update would give it.
     if (timer1_->Interval() < 1100) {
-        const std::optional<int> poll = toInterval(text2_->text(), 100.0);
+        const std::optional<int> poll = pollIntervalFor(text2_->text());
         if (poll && *poll > 0)
             timer3_->setInterval(*poll);
     }
@@ -217,7 +229,7 @@ void internetsettings::Command2_Click() {
         if (!reload)
             return;
         timer1_->setInterval(*reload);
-        const std::optional<int> poll = toInterval(text2_->text(), 100.0);
+        const std::optional<int> poll = pollIntervalFor(text2_->text());
         if (!poll)
             return;
         timer3_->setInterval(*poll);

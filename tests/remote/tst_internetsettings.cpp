@@ -132,8 +132,11 @@ private Q_SLOTS:
         QTest::newRow("1099.5 rounds to 1100") << "1099.5" << 1100 << 1000;
         QTest::newRow("1000.5") << "1000.5" << 1000 << 900;
         QTest::newRow("101") << "101" << 101 << 1;
-        QTest::newRow("100: a poll of 0 would never fire") << "100" << 100 << 1000;
-        QTest::newRow("50") << "50" << 50 << 1000;
+        // At 100 ms and below the poll clock gets 1 ms: never slower than the reloads.
+        QTest::newRow("100") << "100" << 100 << 1;
+        QTest::newRow("50") << "50" << 50 << 1;
+        QTest::newRow("1") << "1" << 1 << 1;
+        QTest::newRow("0.6 rounds to 1") << "0.6" << 1 << 1;
     }
     void storedRefreshTimeSetsTheReloadClock() {
         QFETCH(QString, stored);
@@ -166,8 +169,14 @@ private Q_SLOTS:
                                       << "abc" << 3000 << 1000 << false;
         QTest::newRow("too large") << "1e12"
                                    << "1e12" << 3000 << 1000 << false;
+        QTest::newRow("100") << "100"
+                             << "100" << 100 << 1 << true;
         QTest::newRow("below 100") << "50"
-                                   << "50" << 50 << 1000 << false;
+                                   << "50" << 50 << 1 << true;
+        QTest::newRow("1") << "1"
+                           << "1" << 1 << 1 << true;
+        QTest::newRow("101") << "101"
+                             << "101" << 101 << 1 << true;
     }
     void update() {
         QFETCH(QString, typed);

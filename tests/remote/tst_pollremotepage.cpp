@@ -182,20 +182,39 @@ private Q_SLOTS:
         QCOMPARE(status(1), QString("OFF STATE"));
     }
 
-    void aStoredRefreshTimeBelow1100MsPollsEveryChange() {
-        // With the poll clock at 1000 ms, every reload would copy the new title before the poll
-        // fell due, and none of these changes would be acted on.
+    // Reloads faster than the poll clock would copy each new title before the poll fell due,
+    // and no change would be acted on: every change must still switch device 1.
+    void aShortRefreshTimePollsEveryChange_data() {
+        QTest::addColumn<QString>("refresh");
+        QTest::addColumn<bool>("byUpdate");
+        for (const char* r : {"600", "100", "50", "1"}) {
+            QTest::newRow(qPrintable(QString("%1 ms stored").arg(r))) << QString(r) << false;
+            QTest::newRow(qPrintable(QString("%1 ms by Update").arg(r))) << QString(r) << true;
+        }
+    }
+    void aShortRefreshTimePollsEveryChange() {
+        QFETCH(QString, refresh);
+        QFETCH(bool, byUpdate);
         server->setTitle("/remote", "00000");
         Module1::WriteSetting(Setting::Address, server->url("/remote"));
-        Module1::WriteSetting(Setting::timer1, "600");
+        Module1::WriteSetting(Setting::timer1, byUpdate ? QString("3000") : refresh);
         internetsettings* w = WindowRegistry::show<internetsettings>();
+        if (byUpdate) {
+            w->Text2()->setText(refresh);
+            w->Command2()->click();
+        }
+        QVERIFY(w->Timer3()->Interval() <= w->Timer1()->Interval());
         QTRY_COMPARE(w->Text9()->text(), QString("00000"));
         QTRY_VERIFY(!w->Timer3()->Enabled());
         box->pty().drain(300);
-        QCOMPARE(change("10000"), QByteArray("a"));
-        QCOMPARE(change("00000"), QByteArray("b"));
-        QCOMPARE(change("11000"), QByteArray("a"));
+        const int before = server->hits("/remote");
+        const std::pair<const char*, const char*> steps[] = {
+            {"10000", "a"}, {"00000", "b"}, {"11000", "a"}, {"11000 ", "a"}, {"01", "b"}};
+        for (const auto& [title, letter] : steps)
+            QCOMPARE(change(title), QByteArray(letter));
         QCOMPARE(box->pty().drain(800), QByteArray());
+        // The page was reloaded all along, not once per change.
+        QVERIFY(server->hits("/remote") > before + 5);
     }
 
     void aSecurePageIsPolledOnlyWhenItsCertificateVerifies_data() {

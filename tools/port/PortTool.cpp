@@ -9,9 +9,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSerialPortInfo>
+#include <QHash>
 #include <QTextStream>
 
 #include "platform/Errors.h"
@@ -31,7 +32,8 @@ const char* const kHelp =
     "                                  or the number the list shows\n"
     "       domivox-port clear         forget the choice\n"
     "       domivox-port check         open port 1 at 2400 baud 8N1 and close it again,\n"
-    "                                  sending nothing\n"
+    "                                  sending nothing: RTS is lowered as soon as it is\n"
+    "                                  open, DTR raised, and both lowered before closing\n"
     "       domivox-port --help\n"
     "\n"
     "Port 1 is the device named by the variable DOMIVOX_COM1 when it is set, else the device\n"
@@ -52,6 +54,8 @@ QString sourceWord(SerialControl::PortSource source) {
             return QStringLiteral("variable");
         case SerialControl::PortSource::Remembered:
             return QStringLiteral("remembered");
+        case SerialControl::PortSource::Unreadable:
+            return QStringLiteral("unknown");
         case SerialControl::PortSource::Default:
             break;
     }
@@ -67,6 +71,9 @@ QString sourceText(SerialControl::PortSource source) {
                 .arg(kPort);
         case SerialControl::PortSource::Remembered:
             return QStringLiteral("remembered in %1").arg(platform::SettingsBackend::filePath());
+        case SerialControl::PortSource::Unreadable:
+            return QStringLiteral("unknown: %1 cannot be read")
+                .arg(platform::SettingsBackend::filePath());
         case SerialControl::PortSource::Default:
             break;
     }
@@ -101,6 +108,18 @@ QString clean(QString field) {
     field.replace(QLatin1Char('\n'), QLatin1Char(' '));
     field.replace(QLatin1Char('\r'), QLatin1Char(' '));
     return field;
+}
+
+// Port 1's remembered choice lives in the settings file: a file that is there but cannot be read
+// would make every command work on the default device as if nothing were remembered.
+bool settingsReadable(QTextStream& err) {
+    const std::optional<QString> problem = platform::SettingsBackend::readProblem();
+    if (!problem)
+        return true;
+    err << "domivox-port: cannot read the settings file " << platform::SettingsBackend::filePath()
+        << ": " << *problem << "; port 1 is unknown until it can be read\n";
+    err.flush();
+    return false;
 }
 
 int usageError(QTextStream& err, const QString& what) {
@@ -212,7 +231,8 @@ int set(const QString& arg, QTextStream& out, QTextStream& err) {
     const std::optional<QString> stored = SerialControl::rememberDevice(kPort, device);
     if (!stored) {
         err << "domivox-port: the choice could not be saved in "
-            << platform::SettingsBackend::filePath() << '\n';
+            << platform::SettingsBackend::filePath() << ": "
+            << platform::SettingsBackend::lastSaveFailure() << '\n';
         err.flush();
         return kFailed;
     }
@@ -231,7 +251,8 @@ int set(const QString& arg, QTextStream& out, QTextStream& err) {
 int clear(QTextStream& out, QTextStream& err) {
     if (!SerialControl::forgetDevice(kPort)) {
         err << "domivox-port: the choice could not be removed from "
-            << platform::SettingsBackend::filePath() << '\n';
+            << platform::SettingsBackend::filePath() << ": "
+            << platform::SettingsBackend::lastSaveFailure() << "; nothing changed\n";
         err.flush();
         return kFailed;
     }
@@ -261,7 +282,10 @@ int check(QTextStream& out, QTextStream& err) {
         return kFailed;
     }
     comm.setPortOpen(false);
-    out << "Port 1 (" << path << ") opens at 2400 baud 8N1; nothing was sent.\n";
+    out << "Port 1 (" << path << ") opens at 2400 baud 8N1; nothing was sent.\n"
+        << "The lines, as the program handles them: Linux raises DTR and RTS while it opens the "
+           "device; RTS was lowered at once and DTR kept raised; both were lowered before the "
+           "device was closed.\n";
     out.flush();
     return kOk;
 }
@@ -292,18 +316,98 @@ bool numberedBefore(const QString& a, const QString& b) {
     return a.size() - i < b.size() - j;
 }
 
+QString& sysfsRoot() {
+    static QString root = QStringLiteral("/sys");
+    return root;
+}
+
+QString& udevDataRoot() {
+    static QString root = QStringLiteral("/run/udev/data");
+    return root;
+}
+
+// One line of a small text file (a sysfs attribute, never a device), trimmed; empty when absent.
+QString attribute(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(f.read(4096)).trimmed();
+}
+
+// What udev recorded about a device (its "E:KEY=value" lines), when udev runs; nothing without.
+QHash<QString, QString> udevProperties(const QString& majorMinor) {
+    QHash<QString, QString> found;
+    if (majorMinor.isEmpty())
+        return found;
+    QFile f(udevDataRoot() + QStringLiteral("/c") + majorMinor);
+    if (!f.open(QIODevice::ReadOnly))
+        return found;
+    for (const QByteArray& line : f.read(65536).split('\n')) {
+        if (!line.startsWith("E:"))
+            continue;
+        const qsizetype eq = line.indexOf('=');
+        if (eq > 2)
+            found.insert(QString::fromUtf8(line.mid(2, eq - 2)),
+                         QString::fromUtf8(line.mid(eq + 1)));
+    }
+    return found;
+}
+
+// Lists the serial devices from what the kernel and udev publish, without opening any of them:
+// opening a serial device raises its DTR and RTS lines, whatever hangs on them. Each tty in
+// /sys/class/tty backed by a device counts; a built-in port the kernel found no chip for
+// (type 0) is left out, and one whose type cannot be read is shown, since only opening it
+// could tell.
 QList<Device> systemScan() {
     QList<Device> found;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+    const QDir ttys(sysfsRoot() + QStringLiteral("/class/tty"));
+    const QStringList names = ttys.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
+    for (const QString& name : names) {
+        const QString entry = ttys.filePath(name);
+        const QFileInfo device(entry + QStringLiteral("/device"));
+        if (!device.exists())
+            continue;  // virtual consoles, pseudo-terminals, the console itself
+        const QString driver = QFileInfo(entry + QStringLiteral("/device/driver")).symLinkTarget();
+        const QString type = attribute(entry + QStringLiteral("/type"));
+        if (type == QLatin1String("0"))
+            continue;  // the kernel probed the port and found no chip behind it
         Device d;
-        d.path = info.systemLocation();
-        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
-            d.usbId = QStringLiteral("%1:%2")
-                          .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
-                          .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
-        d.manufacturer = info.manufacturer();
-        d.description = info.description();
-        d.serialNumber = info.serialNumber();
+        d.path = QStringLiteral("/dev/") + name;
+        const QHash<QString, QString> udev =
+            udevProperties(attribute(entry + QStringLiteral("/dev")));
+        // The USB device the tty belongs to: the first folder above it with a vendor number.
+        QString usb = device.canonicalFilePath();
+        for (int up = 0; up < 4 && !usb.isEmpty() && usb != QLatin1String("/"); ++up) {
+            if (QFileInfo::exists(usb + QStringLiteral("/idVendor")))
+                break;
+            usb = QFileInfo(usb).path();
+        }
+        if (!usb.isEmpty() && QFileInfo::exists(usb + QStringLiteral("/idVendor"))) {
+            d.usbId = attribute(usb + QStringLiteral("/idVendor")) + QLatin1Char(':') +
+                      attribute(usb + QStringLiteral("/idProduct"));
+            d.manufacturer = attribute(usb + QStringLiteral("/manufacturer"));
+            d.description = attribute(usb + QStringLiteral("/product"));
+            d.serialNumber = attribute(usb + QStringLiteral("/serial"));
+        } else if (udev.contains(QStringLiteral("ID_VENDOR_ID"))) {
+            d.usbId = udev.value(QStringLiteral("ID_VENDOR_ID")) + QLatin1Char(':') +
+                      udev.value(QStringLiteral("ID_MODEL_ID"));
+        }
+        if (d.manufacturer.isEmpty())
+            d.manufacturer = udev.value(QStringLiteral("ID_VENDOR_FROM_DATABASE"),
+                                        udev.value(QStringLiteral("ID_VENDOR")));
+        if (d.description.isEmpty())
+            d.description = udev.value(QStringLiteral("ID_MODEL_FROM_DATABASE"),
+                                       udev.value(QStringLiteral("ID_MODEL")));
+        if (d.serialNumber.isEmpty())
+            d.serialNumber = udev.value(QStringLiteral("ID_SERIAL_SHORT"));
+        if (d.description.isEmpty()) {
+            const QString driverName = QFileInfo(driver).fileName();
+            if (type.isEmpty() && driverName.startsWith(QLatin1String("serial8250")))
+                d.description =
+                    QStringLiteral("built-in port; whether a chip is behind it is unknown");
+            else if (!driverName.isEmpty())
+                d.description = driverName;
+        }
         found.append(d);
     }
     return found;
@@ -315,6 +419,15 @@ Scan& scan() {
 }
 
 }  // namespace
+
+void setSystemFoldersForTesting(const QString& sysfs, const QString& udevData) {
+    sysfsRoot() = sysfs.isEmpty() ? QStringLiteral("/sys") : sysfs;
+    udevDataRoot() = udevData.isEmpty() ? QStringLiteral("/run/udev/data") : udevData;
+}
+
+QList<Device> systemDevices() {
+    return systemScan();
+}
 
 void setScanForTesting(Scan s) {
     scan() = s ? std::move(s) : Scan(systemScan);
@@ -404,6 +517,8 @@ int run(const QStringList& args, QTextStream& out, QTextStream& err) {
     if (plain && command != QLatin1String("list"))
         return usageError(err, QStringLiteral("--plain goes with the list only"));
 
+    if (!settingsReadable(err))
+        return kFailed;
     if (command == QLatin1String("set"))
         return set(words.at(1), out, err);
     if (command == QLatin1String("clear"))

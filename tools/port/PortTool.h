@@ -24,10 +24,15 @@ struct Device {
 };
 
 // The serial devices the system reports, before port 1 is matched among them. Tests put their
-// own in place: the system's scan opens the computer's built-in serial ports to tell whether
-// they are really there.
+// own in place.
 using Scan = std::function<QList<Device>()>;
 void setScanForTesting(Scan scan);
+
+// The system's own scan: from sysfs (/sys/class/tty and the USB devices above each tty) and,
+// where udev runs, its records in /run/udev/data; it never opens a device. Tests point it at
+// folders of their own (empty: the system's).
+QList<Device> systemDevices();
+void setSystemFoldersForTesting(const QString& sysfs, const QString& udevData);
 
 // The serial devices found, in the order and with the numbers (index + 1) the list shows; the
 // device port 1 resolves to is always among them, found or not.

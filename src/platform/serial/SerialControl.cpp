@@ -87,6 +87,10 @@ SerialControl::PortChoice SerialControl::choiceFor(int port) {
     const QString remembered = rememberedDevice(port);
     if (!remembered.isEmpty())
         return {remembered, PortSource::Remembered};
+    // A settings file that is there but cannot be read may hold a choice: the default device
+    // could be anything, and opening it would raise the lines of whatever hangs on it.
+    if (SettingsBackend::readProblem())
+        return {QString(), PortSource::Unreadable};
     return {QStringLiteral("/dev/ttyS%1").arg(port - 1), PortSource::Default};
 }
 
@@ -289,8 +293,16 @@ void SerialControl::setPortOpen(bool open) {
 
 void SerialControl::closeDevice() {
     stopLineWatcher();
-    if (port_.isOpen())
-        port_.close();
+    if (!port_.isOpen())
+        return;
+    // Closing drops the lines only when the line's HUPCL flag says so, and the settings the port
+    // had before it was opened come back with the close: lower both here, whatever they say.
+    ownRequest_ = true;
+    port_.setDataTerminalReady(false);
+    port_.setRequestToSend(false);
+    port_.clearError();
+    ownRequest_ = false;
+    port_.close();
 }
 
 void SerialControl::startLineWatcher() {
@@ -346,6 +358,18 @@ void SerialControl::stopLineWatcher() {
 
 void SerialControl::openDevice(bool reportOnStderr) {
     const QString path = devicePath();
+    if (path.isEmpty()) {
+        setFailure(Failure::Other,
+                   QStringLiteral("the settings file %1 cannot be read (%2), so the device chosen "
+                                  "for port %3 is unknown")
+                       .arg(SettingsBackend::filePath(),
+                            SettingsBackend::readProblem().value_or(QStringLiteral("unknown")))
+                       .arg(commPort_));
+        if (reportOnStderr)
+            std::fprintf(stderr, "Domivox: cannot open serial port %d: %s.\n", commPort_,
+                         qPrintable(lastFailure_));
+        throw RuntimeError(lastFailure_);
+    }
     port_.setPortName(path);
     applyLineSettings();
     ownRequest_ = true;
@@ -374,8 +398,12 @@ void SerialControl::openDevice(bool reportOnStderr) {
         port_.clearError();
         throw RuntimeError(lastFailure_);
     }
+    // Nothing asks for RTS; keep it down so the board sees only DTR. Linux raises DTR and RTS
+    // inside open() itself whenever the line's speed is not B0 (tty_port_block_til_ready; HUPCL
+    // only lowers them at the last close), and again when a speed replaces B0: no flag of open()
+    // prevents it. So RTS is lowered by the first request made after the opening returns, before
+    // DTR is set and before anything is written; the raise lasts as long as the opening itself.
     ownRequest_ = true;
-    // Nothing asks for RTS; keep it down so the board sees only DTR.
     port_.setRequestToSend(false);
     port_.clearError();
     ownRequest_ = false;

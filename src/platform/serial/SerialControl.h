@@ -15,11 +15,13 @@ namespace platform {
 //
 // Port n is the device named by the environment variable DOMIVOX_COM<n> when it is set (scripts,
 // the board simulator), else the device the user chose for it with domivox-port (kept in the
-// settings file), else /dev/ttyS<n-1>.
+// settings file), else /dev/ttyS<n-1>; none when the settings file cannot be read.
 class SerialControl : public QObject {
     Q_OBJECT
 public:
-    enum class PortSource { Variable, Remembered, Default };
+    // Unreadable: the settings file is there but cannot be read, so the device is not known
+    // (the device is then empty and opening fails).
+    enum class PortSource { Variable, Remembered, Default, Unreadable };
     struct PortChoice {
         QString device;
         PortSource source;

@@ -15,6 +15,7 @@
 #include <QMap>
 #include <QStandardPaths>
 #include <QStringDecoder>
+#include <QStringEncoder>
 #include <QUrl>
 #include <QVariant>
 
@@ -49,15 +50,35 @@ QString quote(const QString& s) {
     return out;
 }
 
-std::optional<QString> unquote(QStringView v) {
-    if (v.size() < 2 || v.front() != QLatin1Char('"') || v.back() != QLatin1Char('"'))
+// The text of a quoted value, or nothing when the bytes are not one. `bytes` starts at the opening
+// quote; `end` receives the position just past the closing one.
+std::optional<QString> unquote(QByteArrayView bytes, qsizetype* end) {
+    // The quote characters and the backslash are ASCII, and no byte of a UTF-8 sequence is, so
+    // the closing quote can be found in the bytes.
+    qsizetype close = -1;
+    for (qsizetype i = 1; i < bytes.size(); ++i) {
+        if (bytes[i] == '\\') {
+            ++i;
+        } else if (bytes[i] == '"') {
+            close = i;
+            break;
+        }
+    }
+    if (close < 0)
+        return std::nullopt;
+    const QByteArrayView quoted = bytes.first(close + 1);
+    // Text we wrote is UTF-8 with every control character escaped; a raw zero byte in it is
+    // damage (a crash leaves runs of them), not the end of the text.
+    if (quoted.contains('\0'))
+        return std::nullopt;
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString v = decoder.decode(quoted);
+    if (decoder.hasError())
         return std::nullopt;
     QString out;
     out.reserve(v.size());
     for (qsizetype i = 1; i < v.size() - 1; ++i) {
         const QChar c = v[i];
-        if (c == QLatin1Char('"'))
-            return std::nullopt;  // an unescaped quote inside: not ours
         if (c != QLatin1Char('\\')) {
             out += c;
             continue;
@@ -69,7 +90,7 @@ std::optional<QString> unquote(QStringView v) {
             out += e;
         } else if (e == QLatin1Char('u') && i + 4 <= v.size() - 2) {
             bool ok = false;
-            const ushort code = v.mid(i + 1, 4).toString().toUShort(&ok, 16);
+            const ushort code = v.mid(i + 1, 4).toUShort(&ok, 16);
             if (!ok)
                 return std::nullopt;
             out += QChar(code);
@@ -78,13 +99,14 @@ std::optional<QString> unquote(QStringView v) {
             return std::nullopt;
         }
     }
+    *end = close + 1;
     return out;
 }
 
 // Stored values: a QString is text we can read; a QByteArray is whatever else stood in the file
 // (a number, a list, a byte array another program wrote, a line cut short by a crash, bytes that
-// are not UTF-8). Those read as missing but are written back byte for byte, so a save never loses
-// or alters what it could not read.
+// are not UTF-8). Those read as missing; their lines, like every line the program does not
+// write, stay in the file as they are.
 using Values = QMap<QString, QVariant>;
 
 bool isUtf8(QByteArrayView bytes) {
@@ -95,74 +117,264 @@ bool isUtf8(QByteArrayView bytes) {
     return !decoder.hasError();
 }
 
-void parse(const QByteArray& all, Values& map) {
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+const QByteArray kByteOrderMark("\xEF\xBB\xBF");
+
+// The file as lines, each with its own ending, so that a save writes every line it does not
+// change back exactly as it stood: comments, blank lines, other programs' sections, duplicates,
+// damaged lines, the editor's line endings and byte-order mark.
+struct Document {
+    struct Line {
+        QByteArray text;  // without its ending
+        QByteArray end;   // "\n", "\r\n" or nothing (the last line)
+        // For a value line of a usable section: its key (section/name), where the value stands
+        // in `text`, and what it holds.
+        QString key;
+        qsizetype valueFrom = 0;
+        qsizetype valueTo = 0;
+        QVariant value;
+        // For a usable section header: the section's name; null otherwise.
+        QString section;
+        bool isHeader = false;
+    };
+    // The file's own encoding: UTF-8, or UTF-16 when it starts with that byte-order mark (its
+    // lines are then read, and written back, through UTF-8).
+    enum class Encoding { Utf8, Utf16LE, Utf16BE };
+    Encoding encoding = Encoding::Utf8;
+    bool byteOrderMark = false;
+    // Why the file cannot be read at all (UTF-16 that does not decode); empty when it can.
+    QString damage;
+    QList<Line> lines;
+
+    QByteArray lineEnding() const {
+        for (const Line& l : lines)
+            if (!l.end.isEmpty())
+                return l.end;
+        return "\n";
+    }
+    QByteArray bytes() const {
+        QByteArray out;
+        for (const Line& l : lines)
+            out += l.text + l.end;
+        if (encoding == Encoding::Utf8)
+            return byteOrderMark ? kByteOrderMark + out : out;
+        const bool little = encoding == Encoding::Utf16LE;
+        QStringEncoder encoder(little ? QStringEncoder::Utf16LE : QStringEncoder::Utf16BE);
+        const QByteArray text = encoder.encode(QString::fromUtf8(out));
+        return QByteArray(little ? "\xFF\xFE" : "\xFE\xFF") + text;
+    }
+};
+
+// Reads one value line's value: `from` is where it starts (past the '=' and the blanks after it).
+// A quoted value may be followed by a comment (';' or '#'); an unquoted one ends before a ';' or
+// '#' that follows a blank. Anything else after a closing quote makes the value not text.
+void readValue(Document::Line& line, qsizetype from) {
+    const QByteArray& t = line.text;
+    qsizetype trimmedEnd = t.size();
+    while (trimmedEnd > from && isSpace(t[trimmedEnd - 1]))
+        --trimmedEnd;
+    line.valueFrom = from;
+    line.valueTo = trimmedEnd;
+    const QByteArrayView rest(t.constData() + from, trimmedEnd - from);
+    if (rest.startsWith('"')) {
+        qsizetype end = 0;
+        if (const auto text = unquote(rest, &end)) {
+            qsizetype k = end;
+            while (k < rest.size() && isBlank(rest[k]))
+                ++k;
+            if (k == rest.size() || rest[k] == ';' || rest[k] == '#') {
+                line.valueTo = from + end;
+                line.value = *text;
+                return;
+            }
+        }
+        line.value = rest.toByteArray();
+        return;
+    }
+    for (qsizetype k = from; k < trimmedEnd; ++k) {
+        if ((t[k] == ';' || t[k] == '#') && k > 0 && isBlank(t[k - 1])) {
+            qsizetype end = k;
+            while (end > from && isBlank(t[end - 1]))
+                --end;
+            line.valueTo = end;
+            break;
+        }
+    }
+    line.value = QByteArray(t.constData() + from, line.valueTo - from);
+}
+
+Document parseUtf8(const QByteArray& all, qsizetype from, Document doc);
+
+// A file some editors save as UTF-16 is read through UTF-8; it must come back exactly as it
+// was, or it is not read (and not replaced) at all.
+Document parseUtf16(const QByteArray& all) {
+    Document doc;
+    const bool little = all.startsWith("\xFF\xFE");
+    doc.encoding = little ? Document::Encoding::Utf16LE : Document::Encoding::Utf16BE;
+    doc.byteOrderMark = true;
+    const QByteArrayView rest = QByteArrayView(all).sliced(2);
+    QStringDecoder decoder(little ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+    const QString text = decoder.decode(rest);
+    QStringEncoder encoder(little ? QStringEncoder::Utf16LE : QStringEncoder::Utf16BE);
+    // A lone surrogate decodes and encodes again as it was, but has no UTF-8 form.
+    const QByteArray utf8 = text.toUtf8();
+    if (decoder.hasError() || QByteArray(encoder.encode(text)) != rest ||
+        QString::fromUtf8(utf8) != text) {
+        doc.damage = QStringLiteral("it is UTF-16 text with damaged characters");
+        return doc;
+    }
+    return parseUtf8(utf8, 0, doc);
+}
+
+Document parse(const QByteArray& all) {
+    if (all.startsWith("\xFF\xFE") || all.startsWith("\xFE\xFF"))
+        return parseUtf16(all);
+    Document doc;
+    qsizetype from = 0;
+    if (all.startsWith(kByteOrderMark)) {
+        doc.byteOrderMark = true;
+        from = kByteOrderMark.size();
+    }
+    return parseUtf8(all, from, doc);
+}
+
+Document parseUtf8(const QByteArray& all, qsizetype from, Document doc) {
     QString prefix;
     bool inUsableSection = true;
-    qsizetype from = 0;
     while (from < all.size()) {
         qsizetype to = all.indexOf('\n', from);
-        if (to < 0)
+        Document::Line line;
+        if (to < 0) {
             to = all.size();
-        const QByteArray line =
-            QByteArray::fromRawData(all.constData() + from, to - from).trimmed();
+        } else {
+            line.end = "\n";
+        }
+        qsizetype textEnd = to;
+        if (!line.end.isEmpty() && textEnd > from && all[textEnd - 1] == '\r') {
+            --textEnd;
+            line.end = "\r\n";
+        }
+        line.text = all.mid(from, textEnd - from);
         from = to + 1;
-        if (line.isEmpty() || line.startsWith(';') || line.startsWith('#'))
+        const QByteArray trimmed = line.text.trimmed();
+        if (trimmed.isEmpty() || trimmed.startsWith(';') || trimmed.startsWith('#')) {
+            doc.lines.append(line);
             continue;
-        if (line.startsWith('[')) {
+        }
+        if (trimmed.startsWith('[')) {
             // A damaged header must not move the keys below it into the section above it.
-            inUsableSection = line.endsWith(']') && isUtf8(line);
+            inUsableSection = trimmed.endsWith(']') && isUtf8(trimmed);
             if (inUsableSection) {
-                prefix = QString::fromUtf8(line.mid(1, line.size() - 2)).trimmed();
+                prefix = QString::fromUtf8(trimmed.mid(1, trimmed.size() - 2)).trimmed();
                 prefix.replace(QLatin1Char('\\'), QLatin1Char('/'));
+                line.isHeader = true;
+                line.section = prefix;
                 if (!prefix.isEmpty())
                     prefix += QLatin1Char('/');
             }
+            doc.lines.append(line);
             continue;
         }
-        if (!inUsableSection)
+        const qsizetype eq = line.text.indexOf('=');
+        const QByteArray keyBytes = eq < 0 ? QByteArray() : line.text.left(eq).trimmed();
+        if (!inUsableSection || keyBytes.isEmpty() || keyBytes.contains('/') ||
+            keyBytes.contains('\\') || !isUtf8(keyBytes)) {
+            doc.lines.append(line);
             continue;
-        const qsizetype eq = line.indexOf('=');
-        if (eq <= 0)
-            continue;
-        const QByteArray keyBytes = line.left(eq).trimmed();
-        if (keyBytes.isEmpty() || keyBytes.contains('/') || keyBytes.contains('\\') ||
-            !isUtf8(keyBytes))
-            continue;
-        const QString key = prefix + QString::fromUtf8(keyBytes);
-        const QByteArray value = line.mid(eq + 1).trimmed();
-        // Text we wrote is quoted UTF-8 with every control character escaped; a raw zero byte
-        // in it is damage (a crash leaves runs of them), not the end of the text.
-        if (value.startsWith('"') && !value.contains('\0') && isUtf8(value)) {
-            if (const auto text = unquote(QString::fromUtf8(value))) {
-                map.insert(key, *text);
-                continue;
-            }
         }
-        map.insert(key, QByteArray(value.constData(), value.size()));
+        line.key = prefix + QString::fromUtf8(keyBytes);
+        qsizetype v = eq + 1;
+        while (v < line.text.size() && isSpace(line.text[v]))
+            ++v;
+        readValue(line, v);
+        doc.lines.append(line);
     }
+    return doc;
 }
 
-QByteArray serialize(const Values& map) {
-    QMap<QString, QList<QByteArray>> sections;
-    for (auto it = map.cbegin(); it != map.cend(); ++it) {
-        const qsizetype slash = it.key().lastIndexOf(QLatin1Char('/'));
-        QString section = slash < 0 ? QString() : it.key().left(slash);
-        section.replace(QLatin1Char('/'), QLatin1Char('\\'));
-        const QByteArray name = it.key().mid(slash + 1).toUtf8();
-        const QVariant& v = it.value();
-        const QByteArray text =
-            v.typeId() == QMetaType::QString ? quote(v.toString()).toUtf8() : v.toByteArray();
-        sections[section].append(name + '=' + text);
+// What a read sees: of keys written twice, the later line counts.
+Values valuesOf(const Document& doc) {
+    Values map;
+    for (const Document::Line& l : doc.lines)
+        if (!l.key.isEmpty())
+            map.insert(l.key, l.value);
+    return map;
+}
+
+// Sets one value: the line that holds it now gets the new value in place (its key, spacing and
+// comment kept); a new value goes at the end of its section, a new section at the end of the
+// file. Without a value, every line of the key goes. False when there was nothing to remove.
+bool change(Document& doc, const QString& section, const QString& key,
+            const std::optional<QString>& value) {
+    if (!value) {
+        const qsizetype before = doc.lines.size();
+        doc.lines.removeIf([&key](const Document::Line& l) { return l.key == key; });
+        return doc.lines.size() != before;
     }
-    QByteArray out;
-    for (auto it = sections.cbegin(); it != sections.cend(); ++it) {
-        if (!it.key().isEmpty())
-            out += '[' + it.key().toUtf8() + "]\n";
-        for (const QByteArray& line : it.value())
-            out += line + '\n';
-        out += '\n';
+    const QByteArray quoted = quote(*value).toUtf8();
+    for (qsizetype i = doc.lines.size() - 1; i >= 0; --i) {
+        Document::Line& l = doc.lines[i];
+        if (l.key != key)
+            continue;
+        l.text = l.text.left(l.valueFrom) + quoted + l.text.mid(l.valueTo);
+        l.valueTo = l.valueFrom + quoted.size();
+        l.value = *value;
+        return true;
     }
-    return out;
+    const QByteArray newline = doc.lineEnding();
+    Document::Line line;
+    line.text = key.mid(key.lastIndexOf(QLatin1Char('/')) + 1).toUtf8() + '=' + quoted;
+    line.end = newline;
+    line.key = key;
+    line.valueFrom = line.text.size() - quoted.size();
+    line.valueTo = line.text.size();
+    line.value = *value;
+
+    // The section's last block: after its last line that is not blank or a comment.
+    qsizetype at = -1;
+    for (qsizetype i = doc.lines.size() - 1; i >= 0 && at < 0; --i) {
+        if (!doc.lines[i].isHeader || doc.lines[i].section != section)
+            continue;
+        at = i;
+        for (qsizetype j = i + 1; j < doc.lines.size(); ++j) {
+            const QByteArray t = doc.lines[j].text.trimmed();
+            if (t.startsWith('['))
+                break;
+            if (!t.isEmpty() && !t.startsWith(';') && !t.startsWith('#'))
+                at = j;
+        }
+    }
+    if (at < 0) {
+        if (!doc.lines.isEmpty()) {
+            if (doc.lines.last().end.isEmpty())
+                doc.lines.last().end = newline;
+            if (!doc.lines.last().text.trimmed().isEmpty()) {
+                Document::Line blank;
+                blank.end = newline;
+                doc.lines.append(blank);
+            }
+        }
+        QString name = section;
+        name.replace(QLatin1Char('/'), QLatin1Char('\\'));
+        Document::Line header;
+        header.text = '[' + name.toUtf8() + ']';
+        header.end = newline;
+        header.isHeader = true;
+        header.section = section;
+        doc.lines.append(header);
+        at = doc.lines.size() - 1;
+    }
+    if (doc.lines[at].end.isEmpty())
+        doc.lines[at].end = newline;
+    doc.lines.insert(at + 1, line);
+    return true;
 }
 
 // A settings file holds a few hundred bytes; one far beyond that is not read at all (its values
@@ -202,8 +414,14 @@ QString encodeName(const QString& name) {
     return QString::fromLatin1(QUrl::toPercentEncoding(name));
 }
 
+// A value's key as the parsed file names it: section/name, or the name alone above every header.
+QString keyOf(const QString& section, const QString& encodedName) {
+    return section.isEmpty() ? encodedName : section + QLatin1Char('/') + encodedName;
+}
+
 // A store that cannot save tells stderr once, not at every value written.
 FailureRun saveFailures;
+QString saveFailure;
 
 }  // namespace
 
@@ -228,6 +446,7 @@ struct Snapshot {
     timespec mtime{};
     timespec ctime{};
     Values map;
+    QString damage;  // the file is there but cannot be read: why
 
     bool sameAs(const struct stat& st) const {
         return valid && st.st_dev == dev && st.st_ino == ino && st.st_size == size &&
@@ -254,6 +473,16 @@ int openToRead(const QByteArray& native, struct stat& st) {
 }
 
 // The values in the file now; nullptr when there is no readable file.
+// Why the file that is there could not be read at the last look; empty when it could, or when
+// there is no file.
+QString readFailure;
+
+const Values* failedRead(int why) {
+    snapshot = Snapshot();
+    readFailure = QString::fromLocal8Bit(std::strerror(why));
+    return nullptr;
+}
+
 const Values* currentValues() {
     const QString path = filePath();
     static QString lastPath;
@@ -263,12 +492,25 @@ const Values* currentValues() {
         native = QFile::encodeName(path);
     }
     struct stat st {};
-    if (::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::stat(native.constData(), &st) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            return failedRead(errno);
         snapshot.valid = false;
+        readFailure.clear();
         return nullptr;
     }
-    if (snapshot.path == path && snapshot.sameAs(st))
+    if (!S_ISREG(st.st_mode)) {
+        snapshot = Snapshot();
+        readFailure = QStringLiteral("it is not a file");
+        return nullptr;
+    }
+    if (snapshot.path == path && snapshot.sameAs(st)) {
+        if (!snapshot.damage.isEmpty()) {
+            readFailure = snapshot.damage;
+            return nullptr;
+        }
         return &snapshot.map;
+    }
 
     // Identity from the descriptor we read through, so a file replaced meanwhile is noticed at
     // the next read rather than cached under the wrong name.
@@ -276,12 +518,16 @@ const Values* currentValues() {
     const int fd = openToRead(native, opened);
     snapshot = Snapshot();
     if (fd < 0)
-        return nullptr;
+        return failedRead(errno);
     const std::optional<QByteArray> all = readAll(fd, opened.st_size);
+    const int why = errno;
     ::close(fd);
     if (!all)
-        return nullptr;
-    parse(*all, snapshot.map);
+        return failedRead(why);
+    const Document doc = parse(*all);
+    readFailure = doc.damage;
+    snapshot.map = valuesOf(doc);
+    snapshot.damage = doc.damage;
     snapshot.valid = true;
     snapshot.path = path;
     snapshot.dev = opened.st_dev;
@@ -289,7 +535,7 @@ const Values* currentValues() {
     snapshot.size = opened.st_size;
     snapshot.mtime = opened.st_mtim;
     snapshot.ctime = opened.st_ctim;
-    return &snapshot.map;
+    return snapshot.damage.isEmpty() ? &snapshot.map : nullptr;
 }
 
 QString lastError() {
@@ -349,7 +595,7 @@ bool writeAll(int fd, const QByteArray& bytes) {
 // changed and written to a new file beside it, which is flushed to the disk and then renamed over
 // the old one. A crash at any moment leaves either the old file or the new one, complete. Nothing
 // it could not read is overwritten. Returns the reason when it fails.
-std::optional<QString> save(const QString& target, const QString& key,
+std::optional<QString> save(const QString& target, const QString& section, const QString& name,
                             const std::optional<QString>& value) {
     const QByteArray native = QFile::encodeName(target);
     const QByteArray folder = QFile::encodeName(QFileInfo(target).path());
@@ -359,7 +605,7 @@ std::optional<QString> save(const QString& target, const QString& key,
     if (!lock.locked())
         return QStringLiteral("another program keeps the settings folder locked");
 
-    Values map;
+    Document doc;
     mode_t mode = S_IRUSR | S_IWUSR;  // the file holds the lock's password
     struct stat st {};
     if (::lstat(native.constData(), &st) == 0) {
@@ -372,16 +618,16 @@ std::optional<QString> save(const QString& target, const QString& key,
         ::close(fd);
         if (!all)
             return lastError();
-        parse(*all, map);
+        doc = parse(*all);
+        if (!doc.damage.isEmpty())
+            return doc.damage;
         mode = st.st_mode & 07777;
     } else if (errno != ENOENT) {
         return lastError();
     }
-    if (value)
-        map.insert(key, *value);
-    else if (map.remove(key) == 0)
+    if (!change(doc, section, keyOf(section, name), value))
         return std::nullopt;  // nothing to forget: the file stays as it is
-    const QByteArray bytes = serialize(map);
+    const QByteArray bytes = doc.bytes();
 
     const QByteArray temp = native + ".saving";
     const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
@@ -418,7 +664,7 @@ std::optional<QString> read(const QString& keyPath, const QString& name) {
     if (keyPath != lastPath || name != lastName) {
         lastPath = keyPath;
         lastName = name;
-        lastKey = group(keyPath) + QLatin1Char('/') + encodeName(name);
+        lastKey = keyOf(group(keyPath), encodeName(name));
     }
     const auto it = values->constFind(lastKey);
     if (it == values->constEnd() || it->typeId() != QMetaType::QString)
@@ -458,7 +704,7 @@ bool store(const QString& keyPath, const QString& name, const std::optional<QStr
                 why = QStringLiteral("it is a link to nothing");
         }
         if (!why)
-            why = save(target, group(keyPath) + QLatin1Char('/') + encodeName(name), value);
+            why = save(target, group(keyPath), encodeName(name), value);
     }
     if (why && saveFailures.firstOfRun()) {
         std::fprintf(stderr, "Domivox: cannot save settings to %s (%s); changes are not kept\n",
@@ -466,6 +712,7 @@ bool store(const QString& keyPath, const QString& name, const std::optional<QStr
     }
     if (!why)
         saveFailures.endRun();
+    saveFailure = why.value_or(QString());
     return !why;
 }
 
@@ -476,9 +723,22 @@ bool write(const QString& keyPath, const QString& name, const QString& value) {
 }
 
 bool remove(const QString& keyPath, const QString& name) {
-    if (!currentValues())
+    if (!currentValues() && readFailure.isEmpty()) {
+        saveFailure.clear();
         return true;  // no file, nothing to forget; do not create one
+    }
     return store(keyPath, name, std::nullopt);
+}
+
+std::optional<QString> readProblem() {
+    currentValues();
+    if (readFailure.isEmpty())
+        return std::nullopt;
+    return readFailure;
+}
+
+QString lastSaveFailure() {
+    return saveFailure;
 }
 
 std::optional<QString> readHandEdited(const QString& keyPath, const QString& name) {
@@ -487,7 +747,7 @@ std::optional<QString> readHandEdited(const QString& keyPath, const QString& nam
     const Values* values = currentValues();
     if (!values)
         return std::nullopt;
-    const auto it = values->constFind(group(keyPath) + QLatin1Char('/') + encodeName(name));
+    const auto it = values->constFind(keyOf(group(keyPath), encodeName(name)));
     if (it == values->constEnd() || it->typeId() != QMetaType::QByteArray)
         return std::nullopt;
     const QByteArray bare = it->toByteArray();

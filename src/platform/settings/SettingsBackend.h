@@ -21,7 +21,8 @@ std::optional<QString> read(const QString& keyPath, const QString& name);
 // written; the first failure of a run of failures is reported on stderr.
 bool write(const QString& keyPath, const QString& name, const QString& value);
 
-// Forgets the value; true when it is gone (or was never there). A missing file stays missing.
+// Forgets the value (every line of it); true when it is gone (or was never there). A missing file
+// stays missing; a file that cannot be read is a failure.
 bool remove(const QString& keyPath, const QString& name);
 
 // Like read, but also takes a value a hand edit left without its quotes (a bare path), for the
@@ -29,5 +30,12 @@ bool remove(const QString& keyPath, const QString& name);
 std::optional<QString> readHandEdited(const QString& keyPath, const QString& name);
 
 bool keyExists(const QString& keyPath);
+
+// Why the settings file cannot be read (its reason in words), or nothing when it can be or does
+// not exist. Every read of an unreadable file gives the missing value; this tells it apart.
+std::optional<QString> readProblem();
+
+// Why the last write or remove failed, in words; empty after one that succeeded.
+QString lastSaveFailure();
 
 }  // namespace platform::SettingsBackend

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <vector>
 
+#include <QHash>
 #include <QList>
 #include <QStringDecoder>
 
@@ -82,15 +84,23 @@ qsizetype readTagName(QStringView s, qsizetype at, TagName* name) {
 // Reads a tag's attributes from `i` to just past its '>' (or to the end of the text). Quoted
 // attribute values may hold '>', so they are read as values, not searched through. Without
 // `attributes` nothing is copied.
-qsizetype readAttributes(QStringView s, qsizetype i, QList<Attribute>* attributes) {
+// `selfClosing` tells whether the tag ends in "/>" (a '/' inside an unquoted value does not count).
+qsizetype readAttributes(QStringView s, qsizetype i, QList<Attribute>* attributes,
+                         bool* selfClosing = nullptr) {
     const qsizetype n = s.size();
     for (;;) {
-        while (i < n && (isAsciiWhitespace(s[i]) || s[i] == u'/'))
+        bool slash = false;
+        while (i < n && (isAsciiWhitespace(s[i]) || s[i] == u'/')) {
+            slash = s[i] == u'/';
             ++i;
+        }
         if (i >= n)
             return n;
-        if (s[i] == u'>')
+        if (s[i] == u'>') {
+            if (selfClosing)
+                *selfClosing = slash;
             return i + 1;
+        }
         const qsizetype nameStart = i++;  // the first character may itself be '='
         while (i < n && !isAsciiWhitespace(s[i]) && s[i] != u'/' && s[i] != u'>' && s[i] != u'=')
             ++i;
@@ -128,9 +138,9 @@ qsizetype readAttributes(QStringView s, qsizetype i, QList<Attribute>* attribute
 }
 
 // Reads a whole tag from the first character of its name to just past its '>'.
-qsizetype readTag(QStringView s, qsizetype at, TagName* name) {
+qsizetype readTag(QStringView s, qsizetype at, TagName* name, bool* selfClosing = nullptr) {
     TagName ignored;
-    return readAttributes(s, readTagName(s, at, name ? name : &ignored), nullptr);
+    return readAttributes(s, readTagName(s, at, name ? name : &ignored), nullptr, selfClosing);
 }
 
 // What the reader does with an element, by its name.
@@ -151,6 +161,7 @@ enum class Tag {
     Title,
     Plaintext,
     RawText,  // content that is not markup: a <title> in it is not the document's
+    Foreign,  // SVG or MathML: a <title> in it is the drawing's or the formula's
     Meta,
 };
 
@@ -159,8 +170,7 @@ Tag tagOf(QStringView name) {
         const char* name;
         Tag tag;
     };
-    // Sorted by name. Foreign content (SVG, MathML) and templates count as raw text: the titles
-    // they hold are not the document's.
+    // Sorted by name. Templates count as raw text: the titles they hold are not the document's.
     static const Entry kTags[] = {
         {"a", Tag::Link},           {"address", Tag::Block},
         {"article", Tag::Block},    {"aside", Tag::Block},
@@ -179,7 +189,7 @@ Tag tagOf(QStringView name) {
         {"header", Tag::Block},     {"hr", Tag::Opening},
         {"i", Tag::Italic},         {"iframe", Tag::RawText},
         {"img", Tag::Image},        {"li", Tag::Item},
-        {"main", Tag::Block},       {"math", Tag::RawText},
+        {"main", Tag::Block},       {"math", Tag::Foreign},
         {"meta", Tag::Meta},        {"nav", Tag::Block},
         {"noembed", Tag::RawText},  {"noframes", Tag::RawText},
         {"ol", Tag::Block},         {"option", Tag::Line},
@@ -187,7 +197,7 @@ Tag tagOf(QStringView name) {
         {"pre", Tag::Block},        {"script", Tag::RawText},
         {"section", Tag::Block},    {"strong", Tag::Bold},
         {"style", Tag::RawText},    {"summary", Tag::Line},
-        {"svg", Tag::RawText},      {"table", Tag::Block},
+        {"svg", Tag::Foreign},      {"table", Tag::Block},
         {"td", Tag::Cell},          {"template", Tag::RawText},
         {"textarea", Tag::RawText}, {"th", Tag::Cell},
         {"title", Tag::Title},      {"tr", Tag::Line},
@@ -590,13 +600,17 @@ QString previewHtml(QStringView s, qsizetype maxChars) {
             // Only links and pictures have attributes the preview uses.
             QList<Attribute> attributes;
             const bool wanted = tag == Tag::Link || tag == Tag::Image;
-            pos = readAttributes(s, afterName, wanted ? &attributes : nullptr);
+            bool selfClosing = false;
+            pos = readAttributes(s, afterName, wanted ? &attributes : nullptr, &selfClosing);
+            // A drawing or a formula shows nothing here; "<svg/>" holds nothing at all.
+            if (tag == Tag::Foreign && selfClosing)
+                continue;
             if (tag == Tag::Plaintext) {
                 w.plainLines();
                 w.text(s.mid(pos));
                 break;
             }
-            if (tag == Tag::RawText || tag == Tag::Title) {
+            if (tag == Tag::RawText || tag == Tag::Title || tag == Tag::Foreign) {
                 const qsizetype end = findEndTag(s, pos, name.view());
                 if (end < 0)
                     break;
@@ -837,37 +851,182 @@ QString decodeCharacterReferences(QStringView text) {
     return out;
 }
 
+namespace {
+
+// The open SVG and MathML elements, as a browser's parser keeps them, as far as the title needs:
+// inside them a <title> is the drawing's or the formula's, except where they let HTML in again
+// (their integration points: an SVG foreignObject, desc or title, a MathML mi, mo, mn, ms, mtext
+// or an annotation-xml that says it holds HTML). Elements HTML knows well (p, div, b, table...)
+// end the foreign content at once. Every element is pushed and popped once, so the cost stays
+// linear in the page.
+class ForeignContent {
+public:
+    bool active() const { return !open_.empty(); }
+
+    // Whether a start tag with this name is read as HTML here.
+    bool startIsHtml(QStringView name) const {
+        if (open_.empty())
+            return true;
+        const Open& top = open_.back();
+        if (top.kind == Point::Html)
+            return true;
+        return top.kind == Point::Text && name != u"mglyph" && name != u"malignmark";
+    }
+
+    // Elements that a browser will not keep inside a drawing or a formula.
+    static bool breaksOut(QStringView name, const QList<Attribute>& attributes) {
+        static const char16_t* const kNames[] = {
+            u"b",       u"big",   u"blockquote", u"body",   u"br",     u"center", u"code", u"dd",
+            u"div",     u"dl",    u"dt",         u"em",     u"embed",  u"h1",     u"h2",   u"h3",
+            u"h4",      u"h5",    u"h6",         u"head",   u"hr",     u"i",      u"img",  u"li",
+            u"listing", u"menu",  u"meta",       u"nobr",   u"ol",     u"p",      u"pre",  u"ruby",
+            u"s",       u"small", u"span",       u"strong", u"strike", u"sub",    u"sup",  u"table",
+            u"tt",      u"u",     u"ul",         u"var"};
+        for (const char16_t* n : kNames)
+            if (name == QStringView(n))
+                return true;
+        if (name == u"font")
+            for (const Attribute& a : attributes)
+                if (a.name == QLatin1String("color") || a.name == QLatin1String("face") ||
+                    a.name == QLatin1String("size"))
+                    return true;
+        return false;
+    }
+
+    // Back to the nearest point that lets HTML in, or out of foreign content altogether.
+    void breakOut() {
+        while (!open_.empty() && open_.back().kind == Point::None)
+            pop();
+    }
+
+    // A start tag inside foreign content, or (`asHtml`) an <svg> or <math> met as HTML, which
+    // starts a drawing or a formula.
+    void start(QStringView name, const QList<Attribute>& attributes, bool selfClosing,
+               bool asHtml) {
+        if (selfClosing)
+            return;
+        Space space = Space::Svg;
+        if (asHtml)
+            space = name == u"math" ? Space::Math : Space::Svg;
+        else if (open_.back().space == Space::Math &&
+                 !(open_.back().name == u"annotation-xml" && name == u"svg"))
+            space = Space::Math;
+        Point kind = Point::None;
+        if (space == Space::Svg &&
+            (name == u"foreignobject" || name == u"desc" || name == u"title")) {
+            kind = Point::Html;
+        } else if (space == Space::Math && (name == u"mi" || name == u"mo" || name == u"mn" ||
+                                            name == u"ms" || name == u"mtext")) {
+            kind = Point::Text;
+        } else if (space == Space::Math && name == u"annotation-xml") {
+            for (const Attribute& a : attributes) {
+                const QString v = a.value.toLower();
+                if (a.name == QLatin1String("encoding") &&
+                    (v == QLatin1String("text/html") ||
+                     v == QLatin1String("application/xhtml+xml")))
+                    kind = Point::Html;
+            }
+        }
+        const QString n = name.toString();
+        ++count_[n];
+        open_.push_back({n, space, kind});
+    }
+
+    // A foreign end tag: closes the innermost open element of that name and all inside it.
+    void end(QStringView name) {
+        if (name == u"p" || name == u"br") {
+            if (!open_.empty() && open_.back().kind == Point::None)
+                breakOut();
+            return;
+        }
+        const auto it = count_.constFind(name.toString());
+        if (it == count_.constEnd() || *it == 0)
+            return;
+        while (!open_.empty()) {
+            const bool last = open_.back().name == name;
+            pop();
+            if (last)
+                break;
+        }
+    }
+
+    static bool wantsAttributes(QStringView name) {
+        return name == u"font" || name == u"annotation-xml";
+    }
+
+private:
+    enum class Space { Svg, Math };
+    enum class Point { None, Html, Text };
+    struct Open {
+        QString name;
+        Space space;
+        Point kind;
+    };
+    void pop() {
+        --count_[open_.back().name];
+        open_.pop_back();
+    }
+
+    std::vector<Open> open_;
+    QHash<QString, int> count_;
+};
+
+}  // namespace
+
 QString documentTitle(QStringView s, bool* found) {
     if (found)
         *found = false;
+    ForeignContent foreign;
     qsizetype pos = 0;
     for (qsizetype lt = s.indexOf(u'<', pos); lt >= 0 && lt + 1 < s.size();
          lt = s.indexOf(u'<', pos)) {
         const QChar next = s[lt + 1];
         if (next == u'!') {
-            pos = s.mid(lt).startsWith(u"<!--") ? skipComment(s, lt) : skipToGreaterThan(s, lt);
+            if (foreign.active() && s.mid(lt).startsWith(u"<![CDATA[")) {
+                // Only a drawing or a formula has character data sections; they hold text.
+                const qsizetype close = s.indexOf(u"]]>", lt + 9);
+                pos = close < 0 ? s.size() : close + 3;
+            } else {
+                pos = s.mid(lt).startsWith(u"<!--") ? skipComment(s, lt) : skipToGreaterThan(s, lt);
+            }
         } else if (next == u'?') {
             pos = skipToGreaterThan(s, lt);
         } else if (next == u'/') {
-            if (lt + 2 < s.size() && isAsciiAlpha(s[lt + 2]))
-                pos = readTag(s, lt + 2, nullptr);
-            else
+            if (lt + 2 < s.size() && isAsciiAlpha(s[lt + 2])) {
+                TagName name;
+                pos = readTag(s, lt + 2, &name);
+                if (foreign.active())
+                    foreign.end(name.view());
+            } else {
                 pos = skipToGreaterThan(s, lt + 2);
+            }
         } else if (isAsciiAlpha(next)) {
             TagName name;
-            pos = readTag(s, lt + 1, &name);
+            const qsizetype afterName = readTagName(s, lt + 1, &name);
+            QList<Attribute> attributes;
+            bool selfClosing = false;
+            const bool wanted = ForeignContent::wantsAttributes(name.view());
+            pos = readAttributes(s, afterName, wanted ? &attributes : nullptr, &selfClosing);
+            if (!foreign.startIsHtml(name.view())) {
+                if (!ForeignContent::breaksOut(name.view(), attributes)) {
+                    foreign.start(name.view(), attributes, selfClosing, false);
+                    continue;
+                }
+                foreign.breakOut();
+            }
             const Tag tag = tagOf(name.view());
-            if (tag == Tag::Title) {
+            if (tag == Tag::Foreign) {
+                foreign.start(name.view(), attributes, selfClosing, true);
+            } else if (tag == Tag::Title) {
                 const qsizetype end = findEndTag(s, pos, name.view());
                 QString raw = (end < 0 ? s.mid(pos) : s.mid(pos, end - pos)).toString();
                 raw.replace(QChar(0), QChar(0xFFFD));
                 if (found)
                     *found = true;
                 return decodeCharacterReferences(raw);
-            }
-            if (tag == Tag::Plaintext)
+            } else if (tag == Tag::Plaintext) {
                 break;
-            if (tag == Tag::RawText) {
+            } else if (tag == Tag::RawText) {
                 const qsizetype end = findEndTag(s, pos, name.view());
                 if (end < 0)
                     break;

@@ -53,6 +53,34 @@ private Q_SLOTS:
         config.reset();
     }
 
+    // A settings file that is there but cannot be read may hold the choice: port 1 is then no
+    // device at all, and opening it fails with the reason rather than trying the default.
+    void anUnreadableSettingsFileLeavesPortOneUnknown_data() {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("link loop") << "loop"
+                                   << "Too many levels of symbolic links";
+        QTest::newRow("a folder") << "folder"
+                                  << "it is not a file";
+    }
+    void anUnreadableSettingsFileLeavesPortOneUnknown() {
+        QFETCH(QString, damage);
+        QFETCH(QString, reason);
+        qunsetenv("DOMIVOX_COM1");
+        const QString file = platform::SettingsBackend::filePath();
+        QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+        QVERIFY(damage == "loop" ? QFile::link(file, file) : QDir().mkpath(file));
+        const SerialControl::PortChoice choice = SerialControl::choiceFor(1);
+        QCOMPARE(choice.source, SerialControl::PortSource::Unreadable);
+        QVERIFY2(choice.device.isEmpty(), qPrintable(choice.device));
+        SerialControl comm;
+        comm.setReportOpenFailures(false);
+        QVERIFY_THROWS_EXCEPTION(platform::RuntimeError, comm.setPortOpen(true));
+        QVERIFY2(comm.lastFailure().contains(reason) && comm.lastFailure().contains(file),
+                 qPrintable(comm.lastFailure()));
+        QVERIFY(!comm.PortOpen());
+    }
+
     void portNumbersMapToDevices() {
         qunsetenv("DOMIVOX_COM1");
         qunsetenv("DOMIVOX_COM2");

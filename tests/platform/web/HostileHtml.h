@@ -99,6 +99,15 @@ inline QList<Shape> shapes() {
                                repeated(QStringLiteral("</template>"), n / 2) + tail;
                     },
                     [](qsizetype) { return QStringLiteral("10000"); }}),
+        named("deep drawing and stray end tags",
+              Shape{nullptr,
+                    [tail](qsizetype n) {
+                        return QStringLiteral("<svg>") +
+                               repeated(QStringLiteral("<g><text>"), n / 2) +
+                               repeated(QStringLiteral("</nope>"), n / 2) +
+                               QStringLiteral("</svg>") + tail;
+                    },
+                    [](qsizetype) { return QStringLiteral("10000"); }}),
         named("long link around flipping bold",
               Shape{nullptr,
                     [tail](qsizetype n) {
