@@ -49,7 +49,8 @@ class Board {
 public:
     explicit Board(const QString& elf) {
 #ifdef DOMIVOX_BOARD_EMULATOR
-        proc_.setProcessChannelMode(QProcess::SeparateChannels);
+        // simavr's own warnings go where the test's go, never into a pipe nobody empties.
+        proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QObject::connect(&proc_, &QProcess::readyReadStandardOutput, &proc_, [this] { take(); });
         proc_.start(QStringLiteral(DOMIVOX_BOARD_EMULATOR), {elf});
 #else
