@@ -137,9 +137,6 @@ public:
     int fed() const {
         return fed_;
     }
-    QString lastLine(const QString& prefix) const {
-        return answers_.value(prefix);
-    }
     QString ask(const char* what) {
         answers_.remove(what);
         send(what);
@@ -435,15 +432,17 @@ private Q_SLOTS:
         QTest::addColumn<QString>("variant");
         QTest::addColumn<QString>("afterReset");
         QTest::addColumn<QStringList>("writes");
+        QTest::addColumn<QString>("cell");
         QTest::newRow("restore off") << "default"
-                                     << "00000" << QStringList();
+                                     << "00000" << QStringList() << "0xff";
         QTest::newRow("restore on") << "restore"
-                                    << "01001" << QStringList({"0 0x02", "0 0x12"});
+                                    << "01001" << QStringList({"0 0x02", "0 0x12"}) << "0x12";
     }
     void aResetRestoresTheStatesOnlyWithTheOption() {
         QFETCH(QString, variant);
         QFETCH(QString, afterReset);
         QFETCH(QStringList, writes);
+        QFETCH(QString, cell);
         Form1* f = startPanel(variant.toLatin1().constData());
         QVERIFY(f);
         QCOMPARE(click(f, 2), QStringList{levelFor(2, true)});
@@ -453,6 +452,7 @@ private Q_SLOTS:
         QVERIFY(pinsShow("01001"));
         // Written only when a state changed: the repeated commands wrote nothing.
         QCOMPARE(board->eepromWrites(), writes);
+        QCOMPARE(board->ask("eeprom"), cell);  // where kept, bits 1 and 4: devices 2 and 5 ON
 
         for (const char* reset : {"reset", "wdt"}) {
             board->takeChanges();
