@@ -28,6 +28,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <string>
@@ -331,5 +332,13 @@ int main(int argc, char** argv) {
         }
     }
     avr_terminate(em.avr);
+    // What simavr read from the ELF file is the caller's to free.
+    std::free(fw.flash);
+    std::free(fw.eeprom);
+    std::free(fw.fuse);
+    std::free(fw.lockbits);
+    for (uint32_t i = 0; i < fw.symbolcount; ++i)
+        std::free(fw.symbol[i]);
+    std::free(fw.symbol);
     return 0;
 }

@@ -374,7 +374,8 @@ private Q_SLOTS:
         board->takeChanges();
         // Upper case, letters past "j", digits, line endings, a letter with its top bit set,
         // NUL and the bytes either side of "a".."j".
-        const QByteArray junk("AJZkz`{01\r\n \x00\xe1\xea\xff\x7f", 19);
+        static const char kJunk[] = "AJZkz`{01\r\n \x00\xe1\xea\xff\x7f";
+        const QByteArray junk(kJunk, sizeof kJunk - 1);
         const int fedBefore = board->fed();
         Injector line(board->pty());
         QVERIFY(line.write(junk));
