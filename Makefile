@@ -12,6 +12,9 @@ PACKAGES := build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev \
 
 .PHONY: all deps configure build run test bench soak install clean format
 
+# The board firmware is built and run in an AVR emulator by the tests.
+PACKAGES += gcc-avr avr-libc simavr libsimavr-dev
+
 all: build
 
 # Installs whichever of the Debian packages in $(1) are missing: as root directly, otherwise
@@ -146,3 +149,40 @@ fuzz-ci: fuzz
 	  echo "Fuzzing found faults in:$$failed"; exit 1; \
 	fi; \
 	echo "Fuzzing: no crash, leak or sanitizer report"
+
+# The board firmware (see docs/board.md): $(BUILD_DIR)/firmware/domivox-board.hex and .elf.
+# Options: make firmware ACTIVE_LOW=0 RESTORE=1 STATUS_LED=0 (firmware/domivox-board.c says what
+# each does). `make flash PORT=/dev/ttyUSB0` puts it on an Uno or Nano through its bootloader;
+# BOARD=uno or nano (115200 baud) or nano-old (the older Nano bootloader, 57600 baud); without
+# BOARD both are tried.
+FIRMWARE_PACKAGES := gcc-avr avr-libc
+FIRMWARE_DIR := $(abspath $(BUILD_DIR))/firmware
+FIRMWARE_OPTIONS := $(foreach o,ACTIVE_LOW RESTORE STATUS_LED,$(if $(filter command line,$(origin $(o))),$(o)=$($(o))))
+BOARD ?=
+
+.PHONY: firmware flash
+firmware:
+	$(call install_missing,$(FIRMWARE_PACKAGES))
+	$(MAKE) -C firmware OUT=$(FIRMWARE_DIR) $(FIRMWARE_OPTIONS)
+
+flash: firmware
+	$(call install_missing,avrdude)
+	@if [ -z "$(PORT)" ]; then \
+	  echo "Name the board's serial device: make flash PORT=/dev/ttyUSB0 [BOARD=uno|nano|nano-old]" >&2; \
+	  exit 1; \
+	fi
+	@case "$(BOARD)" in \
+	  uno|nano) rates=115200;; \
+	  nano-old) rates=57600;; \
+	  "") rates="115200 57600";; \
+	  *) echo "BOARD is uno, nano or nano-old, not $(BOARD)" >&2; exit 1;; \
+	esac; \
+	for rate in $$rates; do \
+	  echo "Flashing $(FIRMWARE_DIR)/domivox-board.hex to $(PORT) at $$rate baud"; \
+	  if avrdude -p atmega328p -c arduino -P "$(PORT)" -b $$rate -D \
+	       -U flash:w:$(FIRMWARE_DIR)/domivox-board.hex:i; then exit 0; fi; \
+	done; \
+	echo "The bootloader did not answer. Check PORT, and that nothing else (the panel, a serial" >&2; \
+	echo "terminal) has the port open; a board with a capacitor against auto-reset needs its" >&2; \
+	echo "RESET button pressed just as avrdude starts (see docs/board.md)." >&2; \
+	exit 1

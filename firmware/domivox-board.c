@@ -1,0 +1,242 @@
+/*
+ * Domivox controller board: firmware for an ATmega328P at 16 MHz (Arduino Uno, Nano, or a bare
+ * chip with a 16 MHz crystal) driving a relay module with five channels.
+ *
+ * The panel sends one letter per command at 2400 baud, 8 data bits, no parity, 1 stop bit:
+ * device n ON is the letter 2n-1 of the alphabet, OFF the letter 2n ("a" = device 1 ON,
+ * "b" = device 1 OFF ... "j" = device 5 OFF). Every other byte is ignored. The board never
+ * answers: the panel drops DTR as soon as the board talks, so the transmit pin only ever idles.
+ *
+ *   device 1  D2  (PD2)        status LED  D13 (PB5, the LED marked "L" on Uno and Nano)
+ *   device 2  D3  (PD3)        serial in   D0  (PD0, RXD)
+ *   device 3  D4  (PD4)        serial out  D1  (PD1, TXD) held at the idle level, never used
+ *   device 4  D5  (PD5)
+ *   device 5  D6  (PD6)
+ *
+ * Build options (make firmware ACTIVE_LOW=0 RESTORE=1 STATUS_LED=0):
+ *   ACTIVE_LOW  1 (default): a channel is ON while its pin is low, as on most relay modules
+ *               sold for these boards (those with an "IN1..IN5" header and optocouplers);
+ *               0: ON while high, for modules that switch on a high input.
+ *   RESTORE     0 (default): every reset, a power cut included, leaves all five OFF.
+ *               1: the five states are kept in EEPROM (written only when one changes) and put
+ *               back after any reset, so opening the serial port on a board that resets on DTR
+ *               does not switch everything off.
+ *   STATUS_LED  1 (default): D13 lights for a moment whenever a command letter arrives.
+ *   DEVICEn_BIT which bit of port D drives device n (defaults 2..6), for boards wired otherwise.
+ *
+ * Fuses (what an Uno with its bootloader already has; only needed for a bare chip):
+ *   low 0xFF   external 8-16 MHz crystal, no clock divider
+ *   high 0xDE  with the 512-byte bootloader (0xD7 without a bootloader: EEPROM kept across ISP
+ *              flashing, which RESTORE=1 wants)
+ *   ext  0xFD  brown-out reset at 2.7 V, so a sagging supply resets cleanly instead of
+ *              corrupting the saved states
+ */
+#include <avr/eeprom.h>
+#include <avr/interrupt.h>
+#include <avr/io.h>
+#include <avr/pgmspace.h>
+#include <avr/sleep.h>
+#include <avr/wdt.h>
+#include <stdint.h>
+
+#ifndef F_CPU
+#define F_CPU 16000000UL
+#endif
+#define BAUD 2400
+#include <util/setbaud.h>
+
+#ifndef ACTIVE_LOW
+#define ACTIVE_LOW 1
+#endif
+#ifndef RESTORE
+#define RESTORE 0
+#endif
+#ifndef STATUS_LED
+#define STATUS_LED 1
+#endif
+#ifndef DEVICE1_BIT
+#define DEVICE1_BIT PD2
+#endif
+#ifndef DEVICE2_BIT
+#define DEVICE2_BIT PD3
+#endif
+#ifndef DEVICE3_BIT
+#define DEVICE3_BIT PD4
+#endif
+#ifndef DEVICE4_BIT
+#define DEVICE4_BIT PD5
+#endif
+#ifndef DEVICE5_BIT
+#define DEVICE5_BIT PD6
+#endif
+
+#define DEVICE_MASK \
+    (_BV(DEVICE1_BIT) | _BV(DEVICE2_BIT) | _BV(DEVICE3_BIT) | _BV(DEVICE4_BIT) | _BV(DEVICE5_BIT))
+
+#if (DEVICE_MASK & (_BV(PD0) | _BV(PD1))) != 0
+#error "PD0 and PD1 carry the serial line; put the devices on other pins"
+#endif
+
+/* In flash: it is read in init3, before the C runtime has copied anything into RAM. */
+static const uint8_t device_bit[5] PROGMEM = {_BV(DEVICE1_BIT), _BV(DEVICE2_BIT), _BV(DEVICE3_BIT),
+                                              _BV(DEVICE4_BIT), _BV(DEVICE5_BIT)};
+
+#if RESTORE
+/* Bit n-1 set = device n ON. The three top bits are always clear in a written value, so an
+ * erased cell (0xFF) or one torn by a power cut mid-write reads as "nothing saved": all OFF. */
+static uint8_t saved_states EEMEM = 0xFF;
+
+static uint8_t restored_states(void) {
+    eeprom_busy_wait();
+    const uint8_t v = eeprom_read_byte(&saved_states);
+    return (v & 0xE0) ? 0 : v;
+}
+
+/* The port D levels for the given states (bit n-1 = device n ON), with the serial-out pin at
+ * the line's idle level (high). */
+static uint8_t port_levels(uint8_t states) {
+    uint8_t levels = _BV(PD1);
+    for (uint8_t i = 0; i < 5; ++i) {
+        const uint8_t on = (states >> i) & 1;
+        if (on != ACTIVE_LOW)
+            levels |= pgm_read_byte(&device_bit[i]);
+    }
+    return levels;
+}
+#else
+static uint8_t restored_states(void) {
+    return 0;
+}
+#endif
+
+/*
+ * Runs straight after the C runtime has set up the stack and a zero register, before memory is
+ * initialised and before main: the relay inputs leave their floating reset state for OFF (or for
+ * the saved states) within a few instructions of any reset. A watchdog reset leaves the watchdog
+ * running at its shortest period, which would reset the board again and again; clearing its
+ * flag is what lets it be switched off.
+ */
+static void __attribute__((noinline)) outputs_from_reset(void) {
+#if RESTORE
+    /* The pins float (OFF for either kind of module) while the saved states are read. */
+    PORTD = port_levels(restored_states());
+#else
+    PORTD = (ACTIVE_LOW ? DEVICE_MASK : 0) | _BV(PD1);
+#endif
+    DDRD = DEVICE_MASK | _BV(PD1);
+    MCUSR = 0;
+    wdt_disable();
+}
+
+void init3(void) __attribute__((naked, used, section(".init3")));
+void init3(void) {
+    outputs_from_reset();
+}
+
+/* Bytes travel from the receive interrupt to the main loop through this ring. At 2400 baud a
+ * byte comes every 4 ms, far slower than the loop empties it. */
+static volatile uint8_t ring[16];
+static volatile uint8_t ring_head;
+static uint8_t ring_tail;
+
+ISR(USART_RX_vect) {
+    const uint8_t status = UCSR0A;
+    const uint8_t byte = UDR0;
+    /* A byte with a framing error is line noise (a plug going in, a wrong baud rate), not a
+     * letter the panel sent. */
+    if (status & (_BV(FE0) | _BV(DOR0) | _BV(UPE0)))
+        return;
+    const uint8_t next = (ring_head + 1) & (sizeof ring - 1);
+    if (next != ring_tail) {
+        ring[ring_head] = byte;
+        ring_head = next;
+    }
+}
+
+#if STATUS_LED
+/* Timer 1 in clear-on-compare mode ends the LED's flash: 16 MHz / 1024 / 1563 = ~100 ms. */
+#define LED_TICKS 1562
+
+ISR(TIMER1_COMPA_vect) {
+    PORTB &= ~_BV(PB5);
+    TCCR1B = _BV(WGM12); /* stopped */
+}
+
+static void flash_led(void) {
+    PORTB |= _BV(PB5);
+    TCNT1 = 0;
+    TCCR1B = _BV(WGM12) | _BV(CS12) | _BV(CS10);
+}
+#endif
+
+/* Drives device `index` (0..4) ON or OFF. */
+static void set_device(uint8_t index, uint8_t on) {
+#if ACTIVE_LOW
+    on = !on;
+#endif
+    if (on)
+        PORTD |= pgm_read_byte(&device_bit[index]);
+    else
+        PORTD &= ~pgm_read_byte(&device_bit[index]);
+}
+
+static void uart_init(void) {
+    UBRR0H = UBRRH_VALUE;
+    UBRR0L = UBRRL_VALUE;
+#if USE_2X
+    UCSR0A = _BV(U2X0);
+#else
+    UCSR0A = 0;
+#endif
+    UCSR0C = _BV(UCSZ01) | _BV(UCSZ00); /* asynchronous, 8 data bits, no parity, 1 stop bit */
+    /* Receiver only: with the transmitter off no byte can ever leave, and PD1 stays the
+     * plain output high that init set, which is the line's idle level. */
+    UCSR0B = _BV(RXEN0) | _BV(RXCIE0);
+}
+
+int main(void) {
+    /* What init3 put on the pins. */
+    uint8_t states = restored_states();
+#if STATUS_LED
+    DDRB |= _BV(PB5);
+    TCCR1A = 0;
+    TCCR1B = _BV(WGM12);
+    OCR1A = LED_TICKS;
+    TIMSK1 = _BV(OCIE1A);
+#endif
+    uart_init();
+    set_sleep_mode(SLEEP_MODE_IDLE);
+    sei();
+
+    for (;;) {
+        cli();
+        if (ring_tail == ring_head) {
+            /* sei takes effect after the next instruction, so a byte arriving now still wakes
+             * the sleep below instead of waiting for the one after it. */
+            sleep_enable();
+            sei();
+            sleep_cpu();
+            sleep_disable();
+            continue;
+        }
+        sei();
+        const uint8_t byte = ring[ring_tail];
+        ring_tail = (ring_tail + 1) & (sizeof ring - 1);
+        if (byte < 'a' || byte > 'j')
+            continue;
+        const uint8_t index = (byte - 'a') >> 1;
+        const uint8_t on = !((byte - 'a') & 1);
+        set_device(index, on);
+#if STATUS_LED
+        flash_led();
+#endif
+        const uint8_t now = on ? (states | (1 << index)) : (states & ~(1 << index));
+        if (now != states) {
+            states = now;
+#if RESTORE
+            /* Only a change is written: the cell lasts some 100 000 writes. */
+            eeprom_update_byte(&saved_states, states);
+#endif
+        }
+    }
+}
