@@ -135,6 +135,15 @@ private Q_SLOTS:
                  qPrintable(depends));
     }
 
+    void itAsksForTheQtItWasBuiltWith() {
+        // The program reaches into Qt's private native interface, which only the same Qt
+        // release keeps as it was.
+        const QString depends = field("Depends");
+        QVERIFY2(
+            depends.split(", ").contains(QStringLiteral("qt6-base-abi (= " QT_VERSION_STR ")")),
+            qPrintable(depends));
+    }
+
     void itHoldsTheProgramAndEverythingAroundIt_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("mode");
