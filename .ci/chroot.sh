@@ -61,8 +61,10 @@ chroot_fresh() {
     # A system in a chroot starts no services when packages are installed.
     printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
     chmod 755 "$root/usr/sbin/policy-rc.d"
-    mkdir -p "$CHROOT_DIR/cache/apt-$suite"
-    chroot_mount --bind "$CHROOT_DIR/cache/apt-$suite" "$root/var/cache/apt/archives"
+    # Each system keeps its own downloads, so that two of them can run side by side.
+    local archives=$CHROOT_DIR/cache/apt-$(basename "$root")
+    mkdir -p "$archives"
+    chroot_mount --bind "$archives" "$root/var/cache/apt/archives"
 }
 
 chroot_mount() {

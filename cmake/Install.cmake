@@ -98,8 +98,14 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt's private native interface (the Wayland title) is only stable within one Qt release, so the
-# package asks for the Qt it was built with, as Debian's own Qt programs do.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-base-abi (= ${Qt6Core_VERSION})")
+# package asks for the Qt it was built with, as Debian's own Qt programs do: through the name Qt's
+# core library provides for that (qt6-base-abi in Debian 12, qt6-base-private-abi in Debian 13).
+execute_process(COMMAND dpkg-query -W -f=\${Provides}\\n libqt6core6 libqt6core6t64
+                OUTPUT_VARIABLE DOMIVOX_QTCORE_PROVIDES ERROR_QUIET)
+string(REGEX MATCH "qt6-base(-private)?-abi \\(= [^)]+\\)" DOMIVOX_QT_ABI "${DOMIVOX_QTCORE_PROVIDES}")
+if(DOMIVOX_QT_ABI)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "${DOMIVOX_QT_ABI}")
+endif()
 # The window layout is measured for these metrics; the program still runs with other fonts.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-liberation)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
