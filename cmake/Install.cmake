@@ -107,6 +107,9 @@ if(DOMIVOX_QT_ABI)
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "${DOMIVOX_QT_ABI}")
 endif()
 # The window layout is measured for these metrics; the program still runs with other fonts.
+# qt6-wayland is left out on purpose: without it a Wayland desktop runs the program through
+# XWayland, where the frame is the desktop's own; with it, on a desktop that leaves frames to the
+# program (GNOME), Qt would draw the title bar and write its own title in it.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-liberation)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
