@@ -9,6 +9,8 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES := build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev \
             libqt6opengl6-dev fonts-liberation fonts-dejavu-core desktop-file-utils \
             libxcb1-dev qt6-qpa-plugins xvfb openbox wmctrl x11-utils
+# The title written to a Wayland compositor directly, and the desktop tests' own compositor.
+PACKAGES += qt6-base-private-dev libwayland-dev qt6-wayland sway
 
 .PHONY: all deps configure build run test bench soak install clean format
 
@@ -18,11 +20,17 @@ PACKAGES += gcc-avr avr-libc simavr libsimavr-dev
 all: build
 
 # Installs whichever of the Debian packages in $(1) are missing: as root directly, otherwise
-# through sudo; without sudo it says what to run as root and stops.
+# through sudo; without sudo it says what to run as root and stops. A name counts as present when
+# an installed package is called so or provides it, so a name that a release has turned into a
+# virtual one (libqt6opengl6-dev in Debian 13) or renamed behind a Provides (the 64-bit time
+# packages) is found without apt, and a second run on a complete system never calls apt-get.
 define install_missing
-	@missing=""; \
+	@have=" $$(dpkg-query -W -f='$${db:Status-Abbrev} $${Package} $${Provides}\n' 2>/dev/null | \
+	  awk '$$1 ~ /^.i/ { $$1 = ""; gsub(/\([^)]*\)/, ""); gsub(/:[a-z0-9]+/, ""); gsub(/,/, " "); print }' | \
+	  tr -s ' \n' '  ') "; \
+	missing=""; \
 	for p in $(1); do \
-	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	  case "$$have" in *" $$p "*) ;; *) missing="$$missing $$p";; esac; \
 	done; \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then sudo=""; \
@@ -35,7 +43,8 @@ define install_missing
 	  fi; \
 	  echo "Installing missing packages:$$missing"; \
 	  $$sudo apt-get update -qq && \
-	  DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y -qq --no-install-recommends $$missing; \
+	  DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y -qq --no-install-recommends \
+	    -o DPkg::Lock::Timeout=600 $$missing; \
 	fi
 endef
 

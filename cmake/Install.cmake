@@ -100,6 +100,18 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Every caption is measured to fit its control in Liberation Sans (platform/ui/Fonts); the
 # libraries the binaries use are added to this list.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS fonts-liberation)
+# Qt's private native interface (the Wayland title) is only stable within one Qt release, so the
+# package asks for the Qt it was built with, as Debian's own Qt programs do: through the name Qt's
+# core library provides for that (qt6-base-abi in Debian 12, qt6-base-private-abi in Debian 13).
+execute_process(COMMAND dpkg-query -W -f=\${Provides}\\n libqt6core6 libqt6core6t64
+                OUTPUT_VARIABLE DOMIVOX_QTCORE_PROVIDES ERROR_QUIET)
+string(REGEX MATCH "qt6-base(-private)?-abi \\(= [^)]+\\)" DOMIVOX_QT_ABI "${DOMIVOX_QTCORE_PROVIDES}")
+if(DOMIVOX_QT_ABI)
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", ${DOMIVOX_QT_ABI}")
+endif()
+# qt6-wayland is left out on purpose: without it a Wayland desktop runs the program through
+# XWayland, where the frame is the desktop's own; with it, on a desktop that leaves frames to the
+# program (GNOME), Qt would draw the title bar and write its own title in it.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -118,6 +118,9 @@ class TestSettingsFaults : public QObject {
         env.insert(kChildVariable, QString::fromLatin1(scenario));
         env.insert("XDG_CONFIG_HOME", box->configDir());
         env.insert("DOMIVOX_FAULT_FROM", QString::number(from));
+        // Under a locale that is not UTF-8 (a bare system has only "C") Qt itself warns on
+        // stderr, which is not the program speaking; every Debian system has C.UTF-8.
+        env.insert("LC_ALL", "C.UTF-8");
         p->setProcessEnvironment(env);
         p->start(QCoreApplication::applicationFilePath(), {});
         return p;

@@ -8,6 +8,12 @@
 #include <QMenu>
 #include <QMenuBar>
 
+#include <qpa/qplatformnativeinterface.h>
+#include <QTimer>
+#include <QWindow>
+
+#include <wayland-client.h>
+
 #if QT_CONFIG(xcb)
 #include <xcb/xcb.h>
 #endif
@@ -54,6 +60,28 @@ void writeX11Title(WId id, const QString& text) {
     Q_UNUSED(id);
     Q_UNUSED(text);
 #endif
+}
+
+// The same on Wayland, where Qt puts its title on the window's xdg_toplevel (and gives no public
+// way to reach it): the caption goes to the compositor with the protocol's set_title request.
+void writeWaylandTitle(QWindow* window, const QString& text) {
+    if (!window || !QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return;
+    QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
+    auto* toplevel =
+        static_cast<wl_proxy*>(native->nativeResourceForWindow("xdg_toplevel", window));
+    if (!toplevel)
+        return;
+    // A message longer than the library's 4096-byte buffer would end the connection, and the
+    // program with it: the title is cut well short of that, never inside a character.
+    QString title = text.left(1200);
+    if (!title.isEmpty() && title.back().isHighSurrogate())
+        title.chop(1);
+    constexpr uint32_t setTitleRequest = 2;  // xdg_toplevel.set_title(string)
+    wl_proxy_marshal(toplevel, setTitleRequest, title.toUtf8().constData());
+    if (auto* display =
+            static_cast<wl_display*>(native->nativeResourceForIntegration("wl_display")))
+        wl_display_flush(display);
 }
 
 }  // namespace
@@ -138,8 +166,13 @@ bool Window::event(QEvent* event) {
     const bool handled = QMainWindow::event(event);
     switch (event->type()) {
         // Qt has just written its own title to the native window on each of these; on Show the
-        // window is made but not yet mapped, so the window manager first sees the right one.
+        // X window is made but not yet mapped, so the window manager first sees the right one.
+        // A Wayland window gets its toplevel (and Qt's title on it) only after the Show event,
+        // so the title is written once more as soon as the show has gone through.
         case QEvent::Show:
+            writeNativeTitle();
+            QTimer::singleShot(0, this, [this] { writeNativeTitle(); });
+            break;
         case QEvent::WindowTitleChange:
         case QEvent::ModifiedChange:
             writeNativeTitle();
@@ -151,8 +184,10 @@ bool Window::event(QEvent* event) {
 }
 
 void Window::writeNativeTitle() {
-    if (isWindow() && internalWinId())
-        writeX11Title(internalWinId(), windowTitle());
+    if (!isWindow() || !internalWinId())
+        return;
+    writeX11Title(internalWinId(), windowTitle());
+    writeWaylandTitle(windowHandle(), windowTitle());
 }
 
 void Window::closeEvent(QCloseEvent* event) {

@@ -32,8 +32,9 @@ public:
     void Unload();
     bool isUnloaded() const { return unloaded_; }
 
-    // Sets the window's caption. The title bar shows it exactly as it stands: an empty caption
-    // gives an empty title, and "[*]" is text like any other.
+    // Sets the window's caption. The title bar shows it exactly as it stands, on X and on a
+    // Wayland compositor alike: an empty caption gives an empty title, and "[*]" is text like
+    // any other.
     void setCaption(const QString& text) { setWindowTitle(text); }
     QString caption() const { return windowTitle(); }
 
