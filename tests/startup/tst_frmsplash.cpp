@@ -252,7 +252,7 @@ private Q_SLOTS:
         Form1* main = WindowRegistry::find<Form1>();
         QVERIFY(main && main->isVisible());
         QCOMPARE(main->Command(1)->text(), QString("Please select name"));
-        QCOMPARE(main->Command(2)->text(), disclaim::placeholderName());
+        QCOMPARE(main->Command(2)->text(), QString("Unnamed device"));
         QCOMPARE(watcher.shown("disclaim"), 0);
     }
 };
