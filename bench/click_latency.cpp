@@ -14,7 +14,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 #include "support/TestSupport.h"

@@ -20,7 +20,7 @@
 #include <QProcess>
 #include <QTimer>
 
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "lock/password.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/ui/WindowRegistry.h"

@@ -14,7 +14,7 @@
 #include <QTimer>
 
 #include "../tests/support/HttpTestServer.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/ui/WindowRegistry.h"
 #include "platform/web/WebBrowser.h"

@@ -30,7 +30,7 @@
 #include <QTimer>
 
 #include "../tests/support/HttpTestServer.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "editors/caption1.h"
 #include "editors/settings.h"
 #include "lock/password.h"

@@ -3,6 +3,7 @@
 #include "platform/app/AppInfo.h"
 #include "platform/ui/Fonts.h"
 #include "platform/ui/WindowRegistry.h"
+#include "mainwindow/Form1.h"
 #include "startup/frmSplash.h"
 
 int main(int argc, char** argv) {
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     platform::WindowRegistry::setEndWhenLastWindowCloses(true);
     platform::installFonts();
+    Form1::install();
 
     platform::WindowRegistry::show<frmSplash>();
     if (platform::App::HasEnded())

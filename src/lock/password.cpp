@@ -4,13 +4,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "device/Form1.h"
+#include "device/MainPanel.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/settings/SettingsWatch.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/Twips.h"
-#include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 
 using platform::placeTwips;
@@ -85,8 +84,8 @@ void password::Command1_Click() {
     }
     // Only a main window that exists is locked: the lock does not bring back one the user
     // closed.
-    if (Form1* main = platform::WindowRegistry::find<Form1>())
-        main->setEnabled(false);
+    if (device::MainPanel* main = device::findMainPanel())
+        main->window().setEnabled(false);
     platform::MsgBox(QString::fromLatin1(kLocked), platform::vbInformation,
                      QStringLiteral("admin area only"));
 }
@@ -96,8 +95,8 @@ void password::Command2_Click() {
         platform::MsgBox(QString::fromLatin1(kIncorrect), platform::vbOKOnly);
         return;
     }
-    if (Form1* main = platform::WindowRegistry::find<Form1>())
-        main->setEnabled(true);
+    if (device::MainPanel* main = device::findMainPanel())
+        main->window().setEnabled(true);
     Unload();
 }
 

@@ -266,7 +266,7 @@ void internetsettings::Timer2_Timer() {
 }
 
 void internetsettings::Timer3_Timer() {
-    Module2::PollRemotePage();
+    remote::PollRemotePage();
 }
 
 void internetsettings::Timer4_Timer() {

@@ -10,7 +10,7 @@
 #include "platform/ui/WindowRegistry.h"
 #include "schedule/frmTimer.h"
 
-namespace Module2 {
+namespace schedule {
 namespace {
 
 // The entry's text at this moment, or nothing once the window the pass began with has gone.
@@ -29,14 +29,14 @@ void ApplyDeviceState() {
         if (!first)
             return;
         if (*first == QLatin1String("1"))
-            DeviceAction(device, true);
+            Module2::DeviceAction(device, true);
         // Read again: the ON action's pause may have let the user change the entry.
         const std::optional<QString> second = entry(window, device);
         if (!second)
             return;
         if (*second == QLatin1String("0"))
-            DeviceAction(device, false);
+            Module2::DeviceAction(device, false);
     }
 }
 
-}  // namespace Module2
+}  // namespace schedule

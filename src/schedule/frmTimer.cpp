@@ -318,7 +318,7 @@ void frmTimer::Timer2_Timer() {
     // destroyed, before the pass returns.
     QPointer<frmTimer> self(this);
     try {
-        Module2::ApplyDeviceState();
+        schedule::ApplyDeviceState();
     } catch (const std::exception&) {
         platform::MsgBox(QString::fromLatin1(kApplyFailure), platform::vbInformation,
                          QStringLiteral("Error"));

@@ -6,11 +6,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "device/Form1.h"
+#include "device/MainPanel.h"
 #include "platform/app/AppInfo.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/Twips.h"
-#include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 
 using platform::placeTwips;
@@ -88,7 +87,7 @@ std::vector<std::pair<QString, QString>> disclaim::acceptanceSettings() {
 void disclaim::Check1_Click() {
     for (const auto& [name, value] : acceptanceSettings())
         Module1::WriteSetting(name, value);
-    platform::WindowRegistry::show<Form1>();
+    device::showMainPanel();
     Unload();
 }
 

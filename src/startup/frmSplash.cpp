@@ -11,7 +11,7 @@
 #include <QPixmap>
 #include <QScreen>
 
-#include "device/Form1.h"
+#include "device/MainPanel.h"
 #include "platform/app/AppInfo.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/ui/Fonts.h"
@@ -121,7 +121,7 @@ void frmSplash::Form_Load() {
 }
 
 void frmSplash::Timer2_Timer() {
-    platform::WindowRegistry::show<Form1>();
+    device::showMainPanel();
     Unload();
 }
 

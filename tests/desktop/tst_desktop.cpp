@@ -18,7 +18,7 @@
 
 #include "../support/TestSupport.h"
 #include "../support/XSession.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "editors/caption1.h"
 #include "editors/settings.h"
 #include "lock/password.h"

@@ -6,7 +6,7 @@
 
 #include "../support/TestSupport.h"
 #include "device/BoardLink.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "device/Module2.h"
 #include "platform/Errors.h"
 #include "platform/clock/IntervalTimer.h"
@@ -99,7 +99,7 @@ private Q_SLOTS:
                     }
                     break;
                 case 'P':
-                    Module2::PollRemotePage();
+                    remote::PollRemotePage();
                     break;
             }
         }

@@ -14,7 +14,7 @@
 
 #include "../support/TestSupport.h"
 #include "device/DeviceCommand.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "device/Module2.h"
 #include "platform/ui/ChangeLabel.h"
 #include "platform/ui/WindowRegistry.h"

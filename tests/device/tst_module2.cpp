@@ -3,7 +3,7 @@
 #include <QtTest>
 
 #include "../support/TestSupport.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "device/Module2.h"
 #include "platform/Errors.h"
 #include "platform/clock/Clock.h"

@@ -9,7 +9,7 @@
 
 #include "../support/TestSupport.h"
 #include "ScriptedFileDialog.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "editors/caption1.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/PictureBox.h"

@@ -16,7 +16,7 @@
 #include <QtTest>
 
 #include "../support/TestSupport.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "platform/serial/SerialControl.h"
 #include "platform/ui/WindowRegistry.h"
 #include "remote/internetsettings.h"

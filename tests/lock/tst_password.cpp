@@ -7,7 +7,7 @@
 #include <QtTest>
 
 #include "../support/TestSupport.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "device/Module2.h"
 #include "editors/caption1.h"
 #include "lock/password.h"

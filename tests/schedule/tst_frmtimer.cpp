@@ -8,7 +8,7 @@
 
 #include "../support/TestSupport.h"
 #include "device/BoardLink.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "device/Module2.h"
 #include "platform/clock/Clock.h"
 #include "platform/clock/IntervalTimer.h"

@@ -7,7 +7,7 @@
 #include <QtTest>
 
 #include "../support/TestSupport.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "platform/ui/WindowRegistry.h"
 #include "startup/disclaim.h"
 #include "startup/frmSplash.h"

@@ -5,7 +5,7 @@
 #include <QtTest>
 
 #include "../support/TestSupport.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "platform/richtext/RichTextBox.h"
 #include "platform/ui/WindowRegistry.h"
 #include "startup/Helpme.h"

@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "platform/serial/SerialControl.h"
 #include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"

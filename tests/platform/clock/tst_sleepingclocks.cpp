@@ -11,7 +11,7 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "lock/password.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/ui/ChangeLabel.h"

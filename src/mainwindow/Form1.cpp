@@ -1,4 +1,4 @@
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -57,7 +57,19 @@ QGroupBox* makeFrame(QWidget* parent, const char* name, const char* caption, int
     return f;
 }
 
+// Whoever links the main window can load it from below, tests included.
+const bool installed = (Form1::install(), true);
+
 }  // namespace
+
+void Form1::install() {
+    device::installMainPanel({[]() -> device::MainPanel* {
+                                  return platform::WindowRegistry::find<Form1>();
+                              },
+                              []() -> device::MainPanel* {
+                                  return platform::WindowRegistry::load<Form1>();
+                              }});
+}
 
 Form1::Form1() {
     initAssets();
@@ -289,7 +301,7 @@ void Form1::internet_Click() {
     platform::WindowRegistry::show<internetsettings>();
 }
 void Form1::oncon_Click() {
-    InternetSwitch::TurnOn(*this);
+    InternetSwitch::TurnOn(*text20_);
 }
 void Form1::off_Click() {
     InternetSwitch::TurnOff();
