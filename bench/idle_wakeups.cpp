@@ -20,10 +20,10 @@
 #include <QTimer>
 
 #include "../tests/support/HttpTestServer.h"
-#include "mainwindow/Form1.h"
 #include "editors/caption1.h"
 #include "editors/settings.h"
 #include "lock/password.h"
+#include "mainwindow/Form1.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/ui/WindowRegistry.h"
 #include "platform/web/WebBrowser.h"

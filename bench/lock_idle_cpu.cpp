@@ -20,8 +20,8 @@
 #include <QProcess>
 #include <QTimer>
 
-#include "mainwindow/Form1.h"
 #include "lock/password.h"
+#include "mainwindow/Form1.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"

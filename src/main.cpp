@@ -1,9 +1,9 @@
 #include <QApplication>
 
+#include "mainwindow/Form1.h"
 #include "platform/app/AppInfo.h"
 #include "platform/ui/Fonts.h"
 #include "platform/ui/WindowRegistry.h"
-#include "mainwindow/Form1.h"
 #include "startup/frmSplash.h"
 
 int main(int argc, char** argv) {

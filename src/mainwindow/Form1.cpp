@@ -63,12 +63,9 @@ const bool installed = (Form1::install(), true);
 }  // namespace
 
 void Form1::install() {
-    device::installMainPanel({[]() -> device::MainPanel* {
-                                  return platform::WindowRegistry::find<Form1>();
-                              },
-                              []() -> device::MainPanel* {
-                                  return platform::WindowRegistry::load<Form1>();
-                              }});
+    device::installMainPanel(
+        {[]() -> device::MainPanel* { return platform::WindowRegistry::find<Form1>(); },
+         []() -> device::MainPanel* { return platform::WindowRegistry::load<Form1>(); }});
 }
 
 Form1::Form1() {

@@ -18,10 +18,10 @@
 
 #include "../support/TestSupport.h"
 #include "../support/XSession.h"
-#include "mainwindow/Form1.h"
 #include "editors/caption1.h"
 #include "editors/settings.h"
 #include "lock/password.h"
+#include "mainwindow/Form1.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/serial/SerialControl.h"
 #include "platform/ui/Twips.h"

@@ -27,10 +27,10 @@
 
 #include "../support/TestSupport.h"
 #include "../support/XSession.h"
-#include "mainwindow/Form1.h"
 #include "editors/caption1.h"
 #include "editors/settings.h"
 #include "lock/password.h"
+#include "mainwindow/Form1.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/ui/Fonts.h"
 #include "platform/ui/PictureBox.h"

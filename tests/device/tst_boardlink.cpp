@@ -6,8 +6,8 @@
 
 #include "../support/TestSupport.h"
 #include "device/BoardLink.h"
-#include "mainwindow/Form1.h"
 #include "device/Module2.h"
+#include "mainwindow/Form1.h"
 #include "platform/Errors.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/serial/SerialControl.h"

@@ -14,8 +14,8 @@
 
 #include "../support/TestSupport.h"
 #include "device/DeviceCommand.h"
-#include "mainwindow/Form1.h"
 #include "device/Module2.h"
+#include "mainwindow/Form1.h"
 #include "platform/ui/ChangeLabel.h"
 #include "platform/ui/WindowRegistry.h"
 #include "platform/web/WebBrowser.h"

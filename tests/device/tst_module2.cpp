@@ -3,8 +3,8 @@
 #include <QtTest>
 
 #include "../support/TestSupport.h"
-#include "mainwindow/Form1.h"
 #include "device/Module2.h"
+#include "mainwindow/Form1.h"
 #include "platform/Errors.h"
 #include "platform/clock/Clock.h"
 #include "platform/serial/SerialControl.h"

@@ -9,8 +9,8 @@
 
 #include "../support/TestSupport.h"
 #include "ScriptedFileDialog.h"
-#include "mainwindow/Form1.h"
 #include "editors/caption1.h"
+#include "mainwindow/Form1.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/PictureBox.h"
 #include "platform/ui/WindowRegistry.h"

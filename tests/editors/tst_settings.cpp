@@ -7,8 +7,8 @@
 #include <QtTest>
 
 #include "../support/TestSupport.h"
-#include "mainwindow/Form1.h"
 #include "editors/settings.h"
+#include "mainwindow/Form1.h"
 #include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 

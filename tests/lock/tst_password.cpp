@@ -7,10 +7,10 @@
 #include <QtTest>
 
 #include "../support/TestSupport.h"
-#include "mainwindow/Form1.h"
 #include "device/Module2.h"
 #include "editors/caption1.h"
 #include "lock/password.h"
+#include "mainwindow/Form1.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"

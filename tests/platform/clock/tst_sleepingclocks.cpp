@@ -11,8 +11,8 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "mainwindow/Form1.h"
 #include "lock/password.h"
+#include "mainwindow/Form1.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/ui/ChangeLabel.h"
 #include "platform/ui/WindowRegistry.h"
