@@ -19,6 +19,8 @@
 #include "store/Module1.h"
 #include "support/TestSupport.h"
 
+using mainwindow::Form1;
+
 namespace {
 
 // Waits until the master side has a byte and takes it.

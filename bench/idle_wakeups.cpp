@@ -33,6 +33,14 @@
 #include "store/Module1.h"
 #include "support/TestSupport.h"
 
+using editors::caption1;
+using editors::settings;
+using lock::password;
+using mainwindow::Form1;
+using remote::internetsettings;
+using schedule::frmTimer;
+using startup::Helpme;
+
 using platform::WindowRegistry;
 
 namespace {

@@ -27,6 +27,9 @@
 #include "store/Module1.h"
 #include "support/TestSupport.h"
 
+using lock::password;
+using mainwindow::Form1;
+
 namespace {
 
 constexpr double kCpuTargetPercent = 2.0;

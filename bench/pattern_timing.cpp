@@ -36,6 +36,9 @@
 #include "store/Module1.h"
 #include "support/TestSupport.h"
 
+using mainwindow::Form1;
+using schedule::frmTimer;
+
 namespace {
 
 struct Arrival {

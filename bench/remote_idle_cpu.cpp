@@ -22,6 +22,9 @@
 #include "store/Module1.h"
 #include "support/TestSupport.h"
 
+using mainwindow::Form1;
+using remote::internetsettings;
+
 namespace {
 
 // Share of one core used while the event loop runs for the given time.

@@ -34,6 +34,9 @@
 #include "store/Module1.h"
 #include "support/TestSupport.h"
 
+using mainwindow::Form1;
+using remote::internetsettings;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -41,6 +41,13 @@
 #include "store/Module1.h"
 #include "support/TestSupport.h"
 
+using editors::caption1;
+using editors::settings;
+using lock::password;
+using mainwindow::Form1;
+using remote::internetsettings;
+using schedule::frmTimer;
+
 using platform::WindowRegistry;
 
 namespace {

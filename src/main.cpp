@@ -19,9 +19,9 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     platform::WindowRegistry::setEndWhenLastWindowCloses(true);
     platform::installFonts();
-    Form1::install();
+    mainwindow::Form1::install();
 
-    platform::WindowRegistry::show<frmSplash>();
+    platform::WindowRegistry::show<startup::frmSplash>();
     if (platform::App::HasEnded())
         return 0;
     return QApplication::exec();

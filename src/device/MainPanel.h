@@ -12,9 +12,9 @@ class PictureBox;
 class Window;
 }  // namespace platform
 
-class BoardLink;
-
 namespace device {
+
+class BoardLink;
 
 // What the windows below the main window may ask of it: its buttons, status lines and
 // picture, the link to the board, and the window itself (caption, enabled, shown). The main

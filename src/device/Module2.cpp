@@ -8,6 +8,9 @@
 #include "platform/clock/Clock.h"
 #include "platform/clock/EventWait.h"
 
+using device::BoardLink;
+using device::DeviceCommand;
+
 namespace Module2 {
 namespace {
 int depth = 0;

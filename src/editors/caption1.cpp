@@ -24,6 +24,8 @@ const char* const kPictureFilter =
     "JPG Files (*.jpg)|*.jpg|GIF Files (*.gif)|*.gif|BMP Files (*.bmp)|*.bmp";
 }
 
+namespace editors {
+
 caption1::caption1() {
     setObjectName(QStringLiteral("caption1"));
     setCaption(QStringLiteral("Edit Details"));
@@ -85,3 +87,5 @@ void caption1::Command2_Click() {
 void caption1::close_Click() {
     Unload();
 }
+
+}  // namespace editors

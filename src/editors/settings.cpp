@@ -13,6 +13,8 @@
 
 using platform::placeTwips;
 
+namespace editors {
+
 settings::settings() {
     setObjectName(QStringLiteral("settings"));
     setCaption(QStringLiteral("Settings"));
@@ -83,3 +85,5 @@ void settings::Form_Unload() {
     for (int n = 1; n <= 10; ++n)
         main->Command(n)->setText(Text(n)->text());
 }
+
+}  // namespace editors

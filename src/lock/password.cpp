@@ -33,6 +33,8 @@ QLineEdit* makePasswordBox(QWidget* parent, const char* name, int left, int top,
 
 }  // namespace
 
+namespace lock {
+
 password::password() {
     setObjectName(QStringLiteral("password"));
     setCaption(QStringLiteral("Admin Area"));
@@ -109,3 +111,5 @@ void password::Command3_Click() {
     platform::MsgBox(QString::fromLatin1(kSaved), platform::vbInformation,
                      QStringLiteral("Thank you"));
 }
+
+}  // namespace lock

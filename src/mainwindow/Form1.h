@@ -11,13 +11,13 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-class BoardLink;
-
 namespace platform {
 class IntervalTimer;
 class PictureBox;
 class SerialControl;
 }  // namespace platform
+
+namespace mainwindow {
 
 // The main window: ten device buttons, five status lines, the user's picture, the menu that
 // opens every other window, and the link to the controller board. It stands above every other
@@ -40,7 +40,7 @@ public:
     QLineEdit* Text69() const { return text69_; }
     QLineEdit* text20() const { return text20_; }
     // The link every command letter goes through, whichever window asks; MSComm1 is its port.
-    BoardLink& boardLink() const override { return *link_; }
+    device::BoardLink& boardLink() const override { return *link_; }
     const platform::SerialControl& MSComm1() const;
     platform::IntervalTimer* Timer19() const { return timer19_; }
 
@@ -96,6 +96,8 @@ private:
     platform::PictureBox* image1_ = nullptr;
     QLineEdit* text69_ = nullptr;
     QLineEdit* text20_ = nullptr;
-    BoardLink* link_ = nullptr;
+    device::BoardLink* link_ = nullptr;
     platform::IntervalTimer* timer19_ = nullptr;
 };
+
+}  // namespace mainwindow

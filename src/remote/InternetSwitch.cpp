@@ -7,7 +7,7 @@
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
 
-namespace InternetSwitch {
+namespace remote::InternetSwitch {
 namespace {
 
 const char* const kConfigureFirst =
@@ -43,4 +43,4 @@ void TurnOff() {
                      QStringLiteral("Internet OFF"));
 }
 
-}  // namespace InternetSwitch
+}  // namespace remote::InternetSwitch

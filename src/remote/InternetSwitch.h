@@ -3,7 +3,7 @@
 class QLineEdit;
 
 // The main window's "Internet" switch: turning remote control on and off.
-namespace InternetSwitch {
+namespace remote::InternetSwitch {
 
 // Records "interneton", checks that an address has been saved (into the main window's text20,
 // given here) and, once the user has read the message, opens the internet settings window, which
@@ -14,4 +14,4 @@ void TurnOn(QLineEdit& text20);
 // the user that devices are now controlled locally only.
 void TurnOff();
 
-}  // namespace InternetSwitch
+}  // namespace remote::InternetSwitch

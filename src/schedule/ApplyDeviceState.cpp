@@ -24,7 +24,7 @@ std::optional<QString> entry(const QPointer<frmTimer>& window, int device) {
 
 void ApplyDeviceState() {
     const QPointer<frmTimer> window = platform::WindowRegistry::find<frmTimer>();
-    for (int device = 1; device <= DeviceCommand::kDevices; ++device) {
+    for (int device = 1; device <= device::DeviceCommand::kDevices; ++device) {
         const std::optional<QString> first = entry(window, device);
         if (!first)
             return;

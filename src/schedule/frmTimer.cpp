@@ -49,6 +49,8 @@ bool isBlank(QChar c) {
 
 }  // namespace
 
+namespace schedule {
+
 frmTimer::frmTimer() {
     setObjectName(QStringLiteral("frmTimer"));
     setCaption(QStringLiteral("Timer Function"));
@@ -335,3 +337,5 @@ void frmTimer::Timer2_Timer() {
     if (runs_ == run)
         timer2_->setEnabled(false);
 }
+
+}  // namespace schedule

@@ -30,6 +30,8 @@ const char* const kParagraphs[] = {
 
 }  // namespace
 
+namespace startup {
+
 disclaim::disclaim() {
     setObjectName(QStringLiteral("disclaim"));
     setCaption(QStringLiteral("Disclaimer"));
@@ -101,3 +103,5 @@ void disclaim::closeEvent(QCloseEvent* event) {
     event->ignore();
     Command1_Click();
 }
+
+}  // namespace startup

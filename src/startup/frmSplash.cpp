@@ -43,6 +43,8 @@ void autoSize(QLabel* label) {
 
 }  // namespace
 
+namespace startup {
+
 frmSplash::frmSplash() {
     initAssets();
     setObjectName(QStringLiteral("frmSplash"));
@@ -143,3 +145,5 @@ void frmSplash::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     qDrawWinPanel(&painter, rect(), palette(), false);
 }
+
+}  // namespace startup

@@ -43,6 +43,16 @@
 #include "startup/frmSplash.h"
 #include "store/Module1.h"
 
+using editors::caption1;
+using editors::settings;
+using lock::password;
+using mainwindow::Form1;
+using remote::internetsettings;
+using schedule::frmTimer;
+using startup::disclaim;
+using startup::frmSplash;
+using startup::Helpme;
+
 using platform::px;
 using platform::WindowRegistry;
 

@@ -17,6 +17,11 @@
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
 
+using device::BoardLink;
+using device::DeviceCommand;
+using mainwindow::Form1;
+using remote::internetsettings;
+
 using platform::WindowRegistry;
 
 class TestBoardLink : public QObject {

@@ -24,6 +24,11 @@
 #include "store/Module1.h"
 #include "support/HttpTestServer.h"
 
+using device::DeviceCommand;
+using mainwindow::Form1;
+using remote::internetsettings;
+using schedule::frmTimer;
+
 using platform::WindowRegistry;
 
 namespace {

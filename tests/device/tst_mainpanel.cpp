@@ -9,6 +9,8 @@
 #include "platform/ui/PictureBox.h"
 #include "platform/ui/Window.h"
 
+using device::BoardLink;
+
 // The device room on its own, without the main window above it: the device actions reach
 // whatever main window is installed, and nothing when none is.
 namespace {

@@ -12,6 +12,8 @@
 #include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 
+using mainwindow::Form1;
+
 using platform::WindowRegistry;
 
 class TestModule2 : public QObject {

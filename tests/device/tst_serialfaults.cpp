@@ -16,6 +16,9 @@
 #include "store/Module1.h"
 #include "support/HttpTestServer.h"
 
+using mainwindow::Form1;
+using remote::internetsettings;
+
 using platform::WindowRegistry;
 using testsupport::Pty;
 

@@ -16,6 +16,9 @@
 #include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 
+using editors::caption1;
+using mainwindow::Form1;
+
 using platform::WindowRegistry;
 
 namespace {

@@ -12,6 +12,9 @@
 #include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 
+using editors::settings;
+using mainwindow::Form1;
+
 using platform::WindowRegistry;
 
 namespace {

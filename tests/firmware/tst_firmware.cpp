@@ -24,6 +24,10 @@
 #include "store/Module1.h"
 #include "support/HttpTestServer.h"
 
+using mainwindow::Form1;
+using remote::internetsettings;
+using schedule::frmTimer;
+
 using platform::WindowRegistry;
 using testsupport::allowMs;
 

@@ -15,6 +15,10 @@
 #include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 
+using editors::caption1;
+using lock::password;
+using mainwindow::Form1;
+
 using platform::WindowRegistry;
 
 namespace {

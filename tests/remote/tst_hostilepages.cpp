@@ -20,6 +20,9 @@
 #include "store/Module1.h"
 #include "support/HttpTestServer.h"
 
+using mainwindow::Form1;
+using remote::internetsettings;
+
 using platform::WebBrowser;
 using platform::WindowRegistry;
 using testhttp::Response;

@@ -17,6 +17,9 @@
 #include "schedule/frmTimer.h"
 #include "store/Module1.h"
 
+using mainwindow::Form1;
+using schedule::frmTimer;
+
 using platform::WindowRegistry;
 
 namespace {

@@ -11,6 +11,10 @@
 #include "startup/Helpme.h"
 #include "startup/disclaim.h"
 
+using mainwindow::Form1;
+using startup::disclaim;
+using startup::Helpme;
+
 using platform::WindowRegistry;
 
 namespace {

@@ -27,6 +27,10 @@
 #include "startup/frmSplash.h"
 #include "store/Module1.h"
 
+using mainwindow::Form1;
+using startup::disclaim;
+using startup::frmSplash;
+
 using platform::WindowRegistry;
 
 namespace {

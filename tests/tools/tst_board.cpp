@@ -14,6 +14,8 @@
 #include "store/Module1.h"
 #include "support/TestSupport.h"
 
+using mainwindow::Form1;
+
 // The real panel against the real simulator: what the buttons send is what the board logs.
 class TestBoard : public QObject {
     Q_OBJECT

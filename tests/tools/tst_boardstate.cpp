@@ -5,6 +5,8 @@
 #include "BoardState.h"
 #include "device/DeviceCommand.h"
 
+using device::DeviceCommand;
+
 class TestBoardState : public QObject {
     Q_OBJECT
 

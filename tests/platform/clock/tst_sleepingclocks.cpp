@@ -23,6 +23,11 @@
 #include "support/HttpTestServer.h"
 #include "support/TestSupport.h"
 
+using lock::password;
+using mainwindow::Form1;
+using remote::internetsettings;
+using schedule::frmTimer;
+
 using platform::IntervalTimer;
 using platform::WindowRegistry;
 using testsupport::allowMs;
