@@ -14,10 +14,12 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 #include "support/TestSupport.h"
+
+using mainwindow::Form1;
 
 namespace {
 

@@ -20,10 +20,10 @@
 #include <QTimer>
 
 #include "../tests/support/HttpTestServer.h"
-#include "device/Form1.h"
 #include "editors/caption1.h"
 #include "editors/settings.h"
 #include "lock/password.h"
+#include "mainwindow/Form1.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/ui/WindowRegistry.h"
 #include "platform/web/WebBrowser.h"
@@ -32,6 +32,14 @@
 #include "startup/Helpme.h"
 #include "store/Module1.h"
 #include "support/TestSupport.h"
+
+using editors::caption1;
+using editors::settings;
+using lock::password;
+using mainwindow::Form1;
+using remote::internetsettings;
+using schedule::frmTimer;
+using startup::Helpme;
 
 using platform::WindowRegistry;
 

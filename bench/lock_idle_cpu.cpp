@@ -20,12 +20,15 @@
 #include <QProcess>
 #include <QTimer>
 
-#include "device/Form1.h"
 #include "lock/password.h"
+#include "mainwindow/Form1.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 #include "support/TestSupport.h"
+
+using lock::password;
+using mainwindow::Form1;
 
 namespace {
 

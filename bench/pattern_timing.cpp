@@ -26,7 +26,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "platform/clock/Clock.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/ui/ChangeLabel.h"
@@ -35,6 +35,9 @@
 #include "schedule/frmTimer.h"
 #include "store/Module1.h"
 #include "support/TestSupport.h"
+
+using mainwindow::Form1;
+using schedule::frmTimer;
 
 namespace {
 
@@ -166,7 +169,7 @@ int main(int argc, char** argv) {
         setPattern(w, kPatterns[r % 2]);
         settle(20);
         const double t0 = platform::monotonicSeconds();
-        Module2::ApplyDeviceState();
+        schedule::ApplyDeviceState();
         const double back = platform::monotonicSeconds();
         settle(50);
         const std::vector<Arrival> got = line.since(t0);

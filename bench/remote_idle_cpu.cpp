@@ -14,13 +14,16 @@
 #include <QTimer>
 
 #include "../tests/support/HttpTestServer.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/ui/WindowRegistry.h"
 #include "platform/web/WebBrowser.h"
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
 #include "support/TestSupport.h"
+
+using mainwindow::Form1;
+using remote::internetsettings;
 
 namespace {
 

@@ -14,7 +14,8 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXE
 
 # The hardening Debian builds its own packages with: checked libc calls where the optimiser can
 # prove buffer sizes, and the symbol table read-only once loaded.
-foreach(target domivox_core domivox domivox_board_core domivox-board)
+get_property(DOMIVOX_ROOM_TARGETS GLOBAL PROPERTY DOMIVOX_ROOM_TARGETS)
+foreach(target ${DOMIVOX_ROOM_TARGETS} domivox domivox_board_core domivox-board)
     target_compile_definitions(${target} PRIVATE
                                $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
 endforeach()

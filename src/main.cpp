@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include "mainwindow/Form1.h"
 #include "platform/app/AppInfo.h"
 #include "platform/ui/Fonts.h"
 #include "platform/ui/WindowRegistry.h"
@@ -18,8 +19,9 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     platform::WindowRegistry::setEndWhenLastWindowCloses(true);
     platform::installFonts();
+    mainwindow::Form1::install();
 
-    platform::WindowRegistry::show<frmSplash>();
+    platform::WindowRegistry::show<startup::frmSplash>();
     if (platform::App::HasEnded())
         return 0;
     return QApplication::exec();

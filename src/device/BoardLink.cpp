@@ -4,6 +4,8 @@
 #include "platform/serial/SerialControl.h"
 #include "platform/ui/MessageBox.h"
 
+namespace device {
+
 BoardLink::BoardLink(QObject* owner) : QObject(owner), port_(new platform::SerialControl(this)) {
     setObjectName(QStringLiteral("BoardLink"));
     port_->setObjectName(QStringLiteral("MSComm1"));
@@ -58,3 +60,5 @@ QString BoardLink::failureText() const {
 void BoardLink::dropDtr() {
     port_->setDTREnable(false);
 }
+
+}  // namespace device

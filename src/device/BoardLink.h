@@ -10,6 +10,8 @@ namespace platform {
 class SerialControl;
 }
 
+namespace device {
+
 // The link to the controller board, and the only way a command letter reaches it. Buttons, the
 // timer function and the remote poller all send through here, so they share one account of
 // whether the board is reachable: a run of failed writes is told to the user once, whichever
@@ -49,3 +51,5 @@ private:
     platform::FailureRun failures_;
     QString lastError_;
 };
+
+}  // namespace device

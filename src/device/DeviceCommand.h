@@ -2,6 +2,8 @@
 
 #include <optional>
 
+namespace device {
+
 // The wire protocol to the controller board: one lower-case letter per command, device n ON is
 // the (2n-1)th letter, device n OFF the (2n)th. Both the panel and the board simulator use this
 // table, so the two cannot drift apart.
@@ -35,3 +37,5 @@ struct DeviceCommand {
 static_assert(DeviceCommand{1, true}.letter() == 'a');
 static_assert(DeviceCommand{5, false}.letter() == 'j');
 static_assert(DeviceCommand::fromLetter('d')->device == 2 && !DeviceCommand::fromLetter('d')->on);
+
+}  // namespace device

@@ -3,11 +3,13 @@
 #include <QPushButton>
 
 #include "device/BoardLink.h"
-#include "device/Form1.h"
+#include "device/MainPanel.h"
 #include "platform/Errors.h"
 #include "platform/clock/Clock.h"
 #include "platform/clock/EventWait.h"
-#include "platform/ui/WindowRegistry.h"
+
+using device::BoardLink;
+using device::DeviceCommand;
 
 namespace Module2 {
 namespace {
@@ -18,7 +20,7 @@ void DeviceAction(int device, bool on) {
     if (!DeviceCommand::valid(device))
         return;
     const DeviceCommand command{device, on};
-    Form1* form = platform::WindowRegistry::load<Form1>();
+    device::MainPanel* form = device::loadMainPanel();
     if (!form)
         return;
     BoardLink& link = form->boardLink();

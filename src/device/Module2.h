@@ -11,7 +11,7 @@ namespace Module2 {
 // platform::RuntimeError with the port's reason before the status line changes, and the pause is
 // skipped; telling the user is the caller's, through the link (BoardLink::tellOnce).
 void DeviceAction(int device, bool on);
-inline void DeviceAction(DeviceCommand c) {
+inline void DeviceAction(device::DeviceCommand c) {
     DeviceAction(c.device, c.on);
 }
 

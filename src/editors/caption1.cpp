@@ -6,7 +6,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 
-#include "device/Form1.h"
+#include "device/MainPanel.h"
 #include "platform/Errors.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/FileDialog.h"
@@ -14,7 +14,6 @@
 #include "platform/ui/Picture.h"
 #include "platform/ui/PictureBox.h"
 #include "platform/ui/Twips.h"
-#include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 
 using platform::placeTwips;
@@ -24,6 +23,8 @@ namespace {
 const char* const kPictureFilter =
     "JPG Files (*.jpg)|*.jpg|GIF Files (*.gif)|*.gif|BMP Files (*.bmp)|*.bmp";
 }
+
+namespace editors {
 
 caption1::caption1() {
     setObjectName(QStringLiteral("caption1"));
@@ -70,7 +71,7 @@ void caption1::Command1_Click() {
         Module1::WriteSetting(QString::fromLatin1(Setting::picture), chosen);
         // Only a main window that exists shows it now; a closed one is not brought back for
         // it, the next one reads the stored path.
-        if (Form1* main = platform::WindowRegistry::find<Form1>())
+        if (device::MainPanel* main = device::findMainPanel())
             main->Image1()->setPicture(platform::LoadPicture(chosen));
     } catch (const platform::RuntimeError&) {
         platform::MsgBox(QStringLiteral("error"), platform::vbOKOnly);
@@ -79,10 +80,12 @@ void caption1::Command1_Click() {
 
 void caption1::Command2_Click() {
     Module1::WriteSetting(QString::fromLatin1(Setting::caption), text2_->text());
-    if (Form1* main = platform::WindowRegistry::find<Form1>())
-        main->setCaption(text2_->text());
+    if (device::MainPanel* main = device::findMainPanel())
+        main->window().setCaption(text2_->text());
 }
 
 void caption1::close_Click() {
     Unload();
 }
+
+}  // namespace editors

@@ -11,6 +11,8 @@ class FileDialog;
 class PictureBox;
 }  // namespace platform
 
+namespace editors {
+
 // The caption and picture editor: chooses the main window's picture and its title, shows both
 // there at once and stores them for its next start.
 class caption1 : public platform::Window {
@@ -37,3 +39,5 @@ private:
     platform::PictureBox* image1_ = nullptr;
     platform::FileDialog* commonDialog1_ = nullptr;
 };
+
+}  // namespace editors

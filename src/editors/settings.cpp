@@ -6,13 +6,14 @@
 #include <QMenuBar>
 #include <QPushButton>
 
-#include "device/Form1.h"
+#include "device/MainPanel.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/Twips.h"
-#include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 
 using platform::placeTwips;
+
+namespace editors {
 
 settings::settings() {
     setObjectName(QStringLiteral("settings"));
@@ -48,7 +49,7 @@ settings::settings() {
 }
 
 void settings::Form_Load() {
-    if (Form1* main = platform::WindowRegistry::find<Form1>()) {
+    if (device::MainPanel* main = device::findMainPanel()) {
         for (int n = 1; n <= 10; ++n)
             Text(n)->setText(main->Command(n)->text());
         return;
@@ -78,9 +79,11 @@ void settings::close_Click() {
 void settings::Form_Unload() {
     // The names go onto the buttons of the main window that exists now. One the user closed is
     // not brought back just for them: a new main window starts from the stored names anyway.
-    Form1* main = platform::WindowRegistry::find<Form1>();
+    device::MainPanel* main = device::findMainPanel();
     if (!main)
         return;
     for (int n = 1; n <= 10; ++n)
         main->Command(n)->setText(Text(n)->text());
 }
+
+}  // namespace editors

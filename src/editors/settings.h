@@ -8,6 +8,8 @@ class QGroupBox;
 class QLineEdit;
 class QPushButton;
 
+namespace editors {
+
 // The names editor: the ten device button names of the main window, stored in two halves and
 // put on the buttons when the editor closes.
 class settings : public platform::Window {
@@ -35,3 +37,5 @@ private:
     QPushButton* command1_ = nullptr;
     QPushButton* command2_ = nullptr;
 };
+
+}  // namespace editors

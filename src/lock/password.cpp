@@ -4,13 +4,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "device/Form1.h"
+#include "device/MainPanel.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/settings/SettingsWatch.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/Twips.h"
-#include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 
 using platform::placeTwips;
@@ -33,6 +32,8 @@ QLineEdit* makePasswordBox(QWidget* parent, const char* name, int left, int top,
 }
 
 }  // namespace
+
+namespace lock {
 
 password::password() {
     setObjectName(QStringLiteral("password"));
@@ -85,8 +86,8 @@ void password::Command1_Click() {
     }
     // Only a main window that exists is locked: the lock does not bring back one the user
     // closed.
-    if (Form1* main = platform::WindowRegistry::find<Form1>())
-        main->setEnabled(false);
+    if (device::MainPanel* main = device::findMainPanel())
+        main->window().setEnabled(false);
     platform::MsgBox(QString::fromLatin1(kLocked), platform::vbInformation,
                      QStringLiteral("admin area only"));
 }
@@ -96,8 +97,8 @@ void password::Command2_Click() {
         platform::MsgBox(QString::fromLatin1(kIncorrect), platform::vbOKOnly);
         return;
     }
-    if (Form1* main = platform::WindowRegistry::find<Form1>())
-        main->setEnabled(true);
+    if (device::MainPanel* main = device::findMainPanel())
+        main->window().setEnabled(true);
     Unload();
 }
 
@@ -110,3 +111,5 @@ void password::Command3_Click() {
     platform::MsgBox(QString::fromLatin1(kSaved), platform::vbInformation,
                      QStringLiteral("Thank you"));
 }
+
+}  // namespace lock

@@ -10,6 +10,8 @@ namespace platform {
 class IntervalTimer;
 }
 
+namespace lock {
+
 // The lock window: disables the main window behind the stored password, enables it again and
 // changes the password.
 class password : public platform::Window {
@@ -43,3 +45,5 @@ private:
     QPushButton* command3_ = nullptr;
     platform::IntervalTimer* timer1_ = nullptr;
 };
+
+}  // namespace lock

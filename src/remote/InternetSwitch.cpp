@@ -2,13 +2,12 @@
 
 #include <QLineEdit>
 
-#include "device/Form1.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/WindowRegistry.h"
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
 
-namespace InternetSwitch {
+namespace remote::InternetSwitch {
 namespace {
 
 const char* const kConfigureFirst =
@@ -21,11 +20,11 @@ const char* const kNowOff =
 
 }  // namespace
 
-void TurnOn(Form1& main) {
+void TurnOn(QLineEdit& text20) {
     Module1::WriteSetting(QString::fromLatin1(Setting::internet), QStringLiteral("interneton"));
-    main.text20()->setText(Module1::ReadSetting(QString::fromLatin1(Setting::Address)));
+    text20.setText(Module1::ReadSetting(QString::fromLatin1(Setting::Address)));
     // Only an address that was saved counts; one typed but not saved does not.
-    if (main.text20()->text().isEmpty()) {
+    if (text20.text().isEmpty()) {
         platform::MsgBox(QString::fromLatin1(kConfigureFirst), platform::vbInformation,
                          QStringLiteral("Configure Settings"));
         return;
@@ -44,4 +43,4 @@ void TurnOff() {
                      QStringLiteral("Internet OFF"));
 }
 
-}  // namespace InternetSwitch
+}  // namespace remote::InternetSwitch

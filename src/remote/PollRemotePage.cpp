@@ -4,14 +4,14 @@
 #include <QPointer>
 
 #include "device/BoardLink.h"
-#include "device/Form1.h"
+#include "device/MainPanel.h"
 #include "device/Module2.h"
 #include "platform/Errors.h"
 #include "platform/ui/WindowRegistry.h"
 #include "platform/web/WebBrowser.h"
 #include "remote/internetsettings.h"
 
-namespace Module2 {
+namespace remote {
 namespace {
 
 // Runs one device-1 action for the poller. A write that fails (the board unplugged, the port
@@ -19,9 +19,9 @@ namespace {
 // polling goes on regardless.
 void switchDeviceOne(const QPointer<internetsettings>& window, bool on) {
     try {
-        DeviceAction(1, on);
+        Module2::DeviceAction(1, on);
     } catch (const platform::RuntimeError& e) {
-        Form1* main = platform::WindowRegistry::find<Form1>();
+        device::MainPanel* main = device::findMainPanel();
         if (!window || !main)
             return;
         main->boardLink().tellOnce(
@@ -52,4 +52,4 @@ void PollRemotePage() {
         switchDeviceOne(w, false);
 }
 
-}  // namespace Module2
+}  // namespace remote

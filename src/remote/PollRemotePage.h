@@ -1,6 +1,6 @@
 #pragma once
 
-namespace Module2 {
+namespace remote {
 
 // One poll of the remote control page (the poll clock of the internet settings window runs it):
 // copies the page's current title, splits it into the window's hidden fields and switches
@@ -8,4 +8,4 @@ namespace Module2 {
 // title acts. Does nothing when the internet settings window is not loaded.
 void PollRemotePage();
 
-}  // namespace Module2
+}  // namespace remote

@@ -96,6 +96,8 @@ QLineEdit* makeHiddenField(QWidget* parent, const QString& name, const QString& 
 
 }  // namespace
 
+namespace remote {
+
 internetsettings::internetsettings() {
     setObjectName(QStringLiteral("internetsettings"));
     setCaption(QStringLiteral("Internet Settings"));
@@ -266,7 +268,7 @@ void internetsettings::Timer2_Timer() {
 }
 
 void internetsettings::Timer3_Timer() {
-    Module2::PollRemotePage();
+    remote::PollRemotePage();
 }
 
 void internetsettings::Timer4_Timer() {
@@ -279,3 +281,5 @@ void internetsettings::Timer4_Timer() {
     if (text9_->text() != text30_->text())
         text9_->setText(text30_->text());
 }
+
+}  // namespace remote

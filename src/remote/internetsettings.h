@@ -15,6 +15,8 @@ class IntervalTimer;
 class WebBrowser;
 }  // namespace platform
 
+namespace remote {
+
 // The internet settings window: the address of the user's control page, its refresh time and a
 // preview of it. It also carries the remote command poller: while it is loaded (shown or
 // minimised) its four clocks reload the page, watch its title and switch device 1 by it.
@@ -87,3 +89,5 @@ private:
     platform::IntervalTimer* timer3_ = nullptr;
     platform::IntervalTimer* timer4_ = nullptr;
 };
+
+}  // namespace remote

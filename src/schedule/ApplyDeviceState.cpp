@@ -10,7 +10,7 @@
 #include "platform/ui/WindowRegistry.h"
 #include "schedule/frmTimer.h"
 
-namespace Module2 {
+namespace schedule {
 namespace {
 
 // The entry's text at this moment, or nothing once the window the pass began with has gone.
@@ -24,19 +24,19 @@ std::optional<QString> entry(const QPointer<frmTimer>& window, int device) {
 
 void ApplyDeviceState() {
     const QPointer<frmTimer> window = platform::WindowRegistry::find<frmTimer>();
-    for (int device = 1; device <= DeviceCommand::kDevices; ++device) {
+    for (int device = 1; device <= device::DeviceCommand::kDevices; ++device) {
         const std::optional<QString> first = entry(window, device);
         if (!first)
             return;
         if (*first == QLatin1String("1"))
-            DeviceAction(device, true);
+            Module2::DeviceAction(device, true);
         // Read again: the ON action's pause may have let the user change the entry.
         const std::optional<QString> second = entry(window, device);
         if (!second)
             return;
         if (*second == QLatin1String("0"))
-            DeviceAction(device, false);
+            Module2::DeviceAction(device, false);
     }
 }
 
-}  // namespace Module2
+}  // namespace schedule

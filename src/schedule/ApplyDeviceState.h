@@ -1,6 +1,6 @@
 #pragma once
 
-namespace Module2 {
+namespace schedule {
 
 // Applies the pattern held in the timer function window's entries Text1..Text5, device 1 first.
 // For each device the entry is tested twice, each time read afresh: exactly "1" switches the
@@ -16,4 +16,4 @@ namespace Module2 {
 // the devices after it are not handled.
 void ApplyDeviceState();
 
-}  // namespace Module2
+}  // namespace schedule

@@ -49,6 +49,8 @@ bool isBlank(QChar c) {
 
 }  // namespace
 
+namespace schedule {
+
 frmTimer::frmTimer() {
     setObjectName(QStringLiteral("frmTimer"));
     setCaption(QStringLiteral("Timer Function"));
@@ -318,7 +320,7 @@ void frmTimer::Timer2_Timer() {
     // destroyed, before the pass returns.
     QPointer<frmTimer> self(this);
     try {
-        Module2::ApplyDeviceState();
+        schedule::ApplyDeviceState();
     } catch (const std::exception&) {
         platform::MsgBox(QString::fromLatin1(kApplyFailure), platform::vbInformation,
                          QStringLiteral("Error"));
@@ -335,3 +337,5 @@ void frmTimer::Timer2_Timer() {
     if (runs_ == run)
         timer2_->setEnabled(false);
 }
+
+}  // namespace schedule

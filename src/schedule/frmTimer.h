@@ -18,6 +18,8 @@ class ChangeLabel;
 class IntervalTimer;
 }  // namespace platform
 
+namespace schedule {
+
 // The timer function: a countdown in minutes and seconds with a five-device pattern that is
 // applied when the countdown reaches its last second.
 //
@@ -105,3 +107,5 @@ private:
     // of a run started while it was applying.
     quint64 runs_ = 0;
 };
+
+}  // namespace schedule

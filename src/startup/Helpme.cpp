@@ -27,6 +27,8 @@ constexpr int kViewLeft = 240, kViewTop = 600, kViewWidth = 9015, kViewHeight = 
 
 }  // namespace
 
+namespace startup {
+
 Helpme::Helpme() {
     setObjectName(QStringLiteral("Helpme"));
     setCaption(QStringLiteral("HELP IS HERE!"));
@@ -88,3 +90,5 @@ void Helpme::followClientSize() {
         std::max(
             0, frame1_->height() - px(kFrameHeight - kViewHeight - kViewTop) - richTextBox1_->y()));
 }
+
+}  // namespace startup

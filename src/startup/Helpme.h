@@ -8,6 +8,8 @@ namespace platform {
 class RichTextBox;
 }
 
+namespace startup {
+
 // The help window: shows the manual, README.RTF from the program's directory, read afresh each
 // time the window opens. When the manual cannot be shown the user is told so and the window
 // goes without having appeared.
@@ -30,3 +32,5 @@ private:
     QGroupBox* frame1_ = nullptr;
     platform::RichTextBox* richTextBox1_ = nullptr;
 };
+
+}  // namespace startup

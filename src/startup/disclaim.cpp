@@ -6,11 +6,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "device/Form1.h"
+#include "device/MainPanel.h"
 #include "platform/app/AppInfo.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/Twips.h"
-#include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 
 using platform::placeTwips;
@@ -30,6 +29,8 @@ const char* const kParagraphs[] = {
 };
 
 }  // namespace
+
+namespace startup {
 
 disclaim::disclaim() {
     setObjectName(QStringLiteral("disclaim"));
@@ -88,7 +89,7 @@ std::vector<std::pair<QString, QString>> disclaim::acceptanceSettings() {
 void disclaim::Check1_Click() {
     for (const auto& [name, value] : acceptanceSettings())
         Module1::WriteSetting(name, value);
-    platform::WindowRegistry::show<Form1>();
+    device::showMainPanel();
     Unload();
 }
 
@@ -102,3 +103,5 @@ void disclaim::closeEvent(QCloseEvent* event) {
     event->ignore();
     Command1_Click();
 }
+
+}  // namespace startup

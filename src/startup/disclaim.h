@@ -10,6 +10,8 @@ class QGroupBox;
 class QPlainTextEdit;
 class QPushButton;
 
+namespace startup {
+
 // The disclaimer that stands between the first start and the main window. Ticking the box
 // records the acceptance with the first button names and opens the main window; "I disagree",
 // or closing the window, ends the program with nothing stored.
@@ -41,3 +43,5 @@ private:
     QCheckBox* check1_ = nullptr;
     QPushButton* command1_ = nullptr;
 };
+
+}  // namespace startup

@@ -11,7 +11,7 @@
 #include <QPixmap>
 #include <QScreen>
 
-#include "device/Form1.h"
+#include "device/MainPanel.h"
 #include "platform/app/AppInfo.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/ui/Fonts.h"
@@ -42,6 +42,8 @@ void autoSize(QLabel* label) {
 }
 
 }  // namespace
+
+namespace startup {
 
 frmSplash::frmSplash() {
     initAssets();
@@ -121,7 +123,7 @@ void frmSplash::Form_Load() {
 }
 
 void frmSplash::Timer2_Timer() {
-    platform::WindowRegistry::show<Form1>();
+    device::showMainPanel();
     Unload();
 }
 
@@ -143,3 +145,5 @@ void frmSplash::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     qDrawWinPanel(&painter, rect(), palette(), false);
 }
+
+}  // namespace startup

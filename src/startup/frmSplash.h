@@ -9,6 +9,8 @@ namespace platform {
 class IntervalTimer;
 }
 
+namespace startup {
+
 // The first window of the program. With the disclaimer accepted it shows the product name and
 // version for 2.5 seconds and then opens the main window; otherwise it hands over to the
 // disclaimer window at once without ever being drawn. Either way it closes itself.
@@ -45,3 +47,5 @@ private:
     QLabel* lblVersion_ = nullptr;
     platform::IntervalTimer* timer2_ = nullptr;
 };
+
+}  // namespace startup

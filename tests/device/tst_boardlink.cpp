@@ -6,8 +6,8 @@
 
 #include "../support/TestSupport.h"
 #include "device/BoardLink.h"
-#include "device/Form1.h"
 #include "device/Module2.h"
+#include "mainwindow/Form1.h"
 #include "platform/Errors.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/serial/SerialControl.h"
@@ -16,6 +16,11 @@
 #include "remote/PollRemotePage.h"
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
+
+using device::BoardLink;
+using device::DeviceCommand;
+using mainwindow::Form1;
+using remote::internetsettings;
 
 using platform::WindowRegistry;
 
@@ -99,7 +104,7 @@ private Q_SLOTS:
                     }
                     break;
                 case 'P':
-                    Module2::PollRemotePage();
+                    remote::PollRemotePage();
                     break;
             }
         }

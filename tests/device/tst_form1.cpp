@@ -10,7 +10,7 @@
 
 #include "../support/TestSupport.h"
 #include "device/BoardLink.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/serial/SerialControl.h"
 #include "platform/ui/Colors.h"
@@ -18,6 +18,8 @@
 #include "platform/ui/PictureBox.h"
 #include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
+
+using mainwindow::Form1;
 
 using platform::WindowRegistry;
 

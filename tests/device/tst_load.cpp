@@ -14,8 +14,8 @@
 
 #include "../support/TestSupport.h"
 #include "device/DeviceCommand.h"
-#include "device/Form1.h"
 #include "device/Module2.h"
+#include "mainwindow/Form1.h"
 #include "platform/ui/ChangeLabel.h"
 #include "platform/ui/WindowRegistry.h"
 #include "platform/web/WebBrowser.h"
@@ -23,6 +23,11 @@
 #include "schedule/frmTimer.h"
 #include "store/Module1.h"
 #include "support/HttpTestServer.h"
+
+using device::DeviceCommand;
+using mainwindow::Form1;
+using remote::internetsettings;
+using schedule::frmTimer;
 
 using platform::WindowRegistry;
 

@@ -3,14 +3,16 @@
 #include <QtTest>
 
 #include "../support/TestSupport.h"
-#include "device/Form1.h"
 #include "device/Module2.h"
+#include "mainwindow/Form1.h"
 #include "platform/Errors.h"
 #include "platform/clock/Clock.h"
 #include "platform/serial/SerialControl.h"
 #include "platform/ui/Colors.h"
 #include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
+
+using mainwindow::Form1;
 
 using platform::WindowRegistry;
 

@@ -8,13 +8,16 @@
 #include <QtTest>
 
 #include "../support/TestSupport.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "platform/serial/SerialControl.h"
 #include "platform/ui/Colors.h"
 #include "platform/ui/WindowRegistry.h"
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
 #include "support/HttpTestServer.h"
+
+using mainwindow::Form1;
+using remote::internetsettings;
 
 using platform::WindowRegistry;
 using testsupport::Pty;

@@ -9,12 +9,15 @@
 
 #include "../support/TestSupport.h"
 #include "ScriptedFileDialog.h"
-#include "device/Form1.h"
 #include "editors/caption1.h"
+#include "mainwindow/Form1.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/PictureBox.h"
 #include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
+
+using editors::caption1;
+using mainwindow::Form1;
 
 using platform::WindowRegistry;
 

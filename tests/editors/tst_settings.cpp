@@ -7,10 +7,13 @@
 #include <QtTest>
 
 #include "../support/TestSupport.h"
-#include "device/Form1.h"
 #include "editors/settings.h"
+#include "mainwindow/Form1.h"
 #include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
+
+using editors::settings;
+using mainwindow::Form1;
 
 using platform::WindowRegistry;
 

@@ -16,13 +16,17 @@
 #include <QtTest>
 
 #include "../support/TestSupport.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "platform/serial/SerialControl.h"
 #include "platform/ui/WindowRegistry.h"
 #include "remote/internetsettings.h"
 #include "schedule/frmTimer.h"
 #include "store/Module1.h"
 #include "support/HttpTestServer.h"
+
+using mainwindow::Form1;
+using remote::internetsettings;
+using schedule::frmTimer;
 
 using platform::WindowRegistry;
 using testsupport::allowMs;

@@ -7,13 +7,17 @@
 #include <QtTest>
 
 #include "../support/TestSupport.h"
-#include "device/Form1.h"
 #include "device/Module2.h"
 #include "editors/caption1.h"
 #include "lock/password.h"
+#include "mainwindow/Form1.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
+
+using editors::caption1;
+using lock::password;
+using mainwindow::Form1;
 
 using platform::WindowRegistry;
 

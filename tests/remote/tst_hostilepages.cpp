@@ -12,13 +12,16 @@
 #include <QtTest>
 
 #include "../support/TestSupport.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/ui/WindowRegistry.h"
 #include "platform/web/WebBrowser.h"
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
 #include "support/HttpTestServer.h"
+
+using mainwindow::Form1;
+using remote::internetsettings;
 
 using platform::WebBrowser;
 using platform::WindowRegistry;

@@ -16,6 +16,8 @@
 #include "store/Module1.h"
 #include "support/HttpTestServer.h"
 
+using remote::internetsettings;
+
 using platform::WindowRegistry;
 
 namespace {

@@ -3,7 +3,7 @@
 #include <QtTest>
 
 #include "../support/TestSupport.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/settings/SettingsBackend.h"
 #include "platform/ui/WindowRegistry.h"
@@ -11,6 +11,9 @@
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
 #include "support/HttpTestServer.h"
+
+using mainwindow::Form1;
+using remote::internetsettings;
 
 using platform::WindowRegistry;
 

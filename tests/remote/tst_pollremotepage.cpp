@@ -5,7 +5,7 @@
 #include <QtTest>
 
 #include "../support/TestSupport.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/ui/Colors.h"
 #include "platform/ui/WindowRegistry.h"
@@ -13,6 +13,9 @@
 #include "remote/internetsettings.h"
 #include "store/Module1.h"
 #include "support/HttpTestServer.h"
+
+using mainwindow::Form1;
+using remote::internetsettings;
 
 using platform::WindowRegistry;
 using testhttp::Response;
@@ -339,8 +342,9 @@ private Q_SLOTS:
         server->serve("/remote", slow);
         Module1::WriteSetting(Setting::Address, server->url("/remote"));
         internetsettings* w = WindowRegistry::show<internetsettings>();
-        QTest::qWait(1200);
-        QCOMPARE(w->Text30()->text(), server->url("/remote"));
+        // The first poll has run once the address stands in Text30.
+        QTRY_COMPARE_WITH_TIMEOUT(w->Text30()->text(), server->url("/remote"),
+                                  testsupport::allowMs(5000));
         QCOMPARE(box->pty().drain(), QByteArray());
         server->release();
         QCOMPARE(box->pty().read(1, 4000), QByteArray("a"));

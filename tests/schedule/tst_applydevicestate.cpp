@@ -7,7 +7,7 @@
 
 #include "../support/TestSupport.h"
 #include "device/BoardLink.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "platform/Errors.h"
 #include "platform/clock/Clock.h"
 #include "platform/serial/SerialControl.h"
@@ -16,6 +16,9 @@
 #include "schedule/ApplyDeviceState.h"
 #include "schedule/frmTimer.h"
 #include "store/Module1.h"
+
+using mainwindow::Form1;
+using schedule::frmTimer;
 
 using platform::WindowRegistry;
 
@@ -119,7 +122,7 @@ private Q_SLOTS:
         setPattern(entries);
         WireLog wire(box->pty());
         const double t0 = platform::monotonicSeconds();
-        Module2::ApplyDeviceState();
+        schedule::ApplyDeviceState();
         const double took = platform::monotonicSeconds() - t0;
         QVERIFY2(took >= 0.25 * letters.size(), qPrintable(QString::number(took)));
         QCOMPARE(wire.settle(letters.size()), letters);
@@ -144,7 +147,7 @@ private Q_SLOTS:
         QFETCH(QString, entry);
         setPattern({entry, entry, entry, entry, entry});
         const double t0 = platform::monotonicSeconds();
-        Module2::ApplyDeviceState();
+        schedule::ApplyDeviceState();
         // Not even one pause.
         QVERIFY(platform::monotonicSeconds() - t0 < testsupport::allowMs(250) / 1000.0);
         QCOMPARE(box->pty().drain(), QByteArray());
@@ -159,7 +162,7 @@ private Q_SLOTS:
             timer->Text(1)->setText("0");
             timer->Text(3)->setText("0");
         });
-        Module2::ApplyDeviceState();
+        schedule::ApplyDeviceState();
         QCOMPARE(box->pty().read(6), QByteArray("abcfgi"));
         QCOMPARE(box->pty().drain(), QByteArray());
         QCOMPARE(main->Label(1)->text(), offText(1));
@@ -169,7 +172,7 @@ private Q_SLOTS:
     void aFailedDeviceEndsThePassAndPassesTheFailureOn() {
         setPattern({"1", "1", "0", "1", "0"});
         QTimer::singleShot(0, main, [this] { main->boardLink().close(); });
-        QVERIFY_THROWS_EXCEPTION(platform::RuntimeError, Module2::ApplyDeviceState());
+        QVERIFY_THROWS_EXCEPTION(platform::RuntimeError, schedule::ApplyDeviceState());
         QCOMPARE(box->pty().read(1), QByteArray("a"));
         QCOMPARE(box->pty().drain(), QByteArray());
         QCOMPARE(main->Label(1)->text(), onText(1));
@@ -194,7 +197,7 @@ private Q_SLOTS:
             if (reopen)
                 main->tmfunction_Click();
         });
-        Module2::ApplyDeviceState();
+        schedule::ApplyDeviceState();
         QCOMPARE(box->pty().read(1), QByteArray("a"));
         QCOMPARE(box->pty().drain(), QByteArray());
         for (int d = 2; d <= 5; ++d)
@@ -208,7 +211,7 @@ private Q_SLOTS:
     void withoutATimerWindowNothingIsSent() {
         timer->close();
         testsupport::flushDeletes();
-        Module2::ApplyDeviceState();
+        schedule::ApplyDeviceState();
         QVERIFY(!WindowRegistry::isLoaded<frmTimer>());
         QCOMPARE(box->pty().drain(), QByteArray());
     }

@@ -8,8 +8,8 @@
 
 #include "../support/TestSupport.h"
 #include "device/BoardLink.h"
-#include "device/Form1.h"
 #include "device/Module2.h"
+#include "mainwindow/Form1.h"
 #include "platform/clock/Clock.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/serial/SerialControl.h"
@@ -19,6 +19,9 @@
 #include "platform/ui/WindowRegistry.h"
 #include "schedule/frmTimer.h"
 #include "store/Module1.h"
+
+using mainwindow::Form1;
+using schedule::frmTimer;
 
 using platform::WindowRegistry;
 

@@ -8,13 +8,17 @@
 #include <QtTest>
 
 #include "../support/TestSupport.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/ui/Fonts.h"
 #include "platform/ui/WindowRegistry.h"
 #include "startup/disclaim.h"
 #include "startup/frmSplash.h"
 #include "store/Module1.h"
+
+using mainwindow::Form1;
+using startup::disclaim;
+using startup::frmSplash;
 
 using platform::WindowRegistry;
 
@@ -252,7 +256,7 @@ private Q_SLOTS:
         Form1* main = WindowRegistry::find<Form1>();
         QVERIFY(main && main->isVisible());
         QCOMPARE(main->Command(1)->text(), QString("Please select name"));
-        QCOMPARE(main->Command(2)->text(), disclaim::placeholderName());
+        QCOMPARE(main->Command(2)->text(), QString("Unnamed device"));
         QCOMPARE(watcher.shown("disclaim"), 0);
     }
 };

@@ -19,13 +19,17 @@
 #include <QtTest>
 
 #include "../support/TestSupport.h"
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/settings/SettingsBackend.h"
 #include "platform/ui/WindowRegistry.h"
 #include "startup/disclaim.h"
 #include "startup/frmSplash.h"
 #include "store/Module1.h"
+
+using mainwindow::Form1;
+using startup::disclaim;
+using startup::frmSplash;
 
 using platform::WindowRegistry;
 

@@ -8,11 +8,13 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 #include "platform/serial/SerialControl.h"
 #include "platform/ui/WindowRegistry.h"
 #include "store/Module1.h"
 #include "support/TestSupport.h"
+
+using mainwindow::Form1;
 
 // The real panel against the real simulator: what the buttons send is what the board logs.
 class TestBoard : public QObject {

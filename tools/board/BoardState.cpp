@@ -2,6 +2,8 @@
 
 #include "device/DeviceCommand.h"
 
+using device::DeviceCommand;
+
 BoardState::Event BoardState::feed(unsigned char byte, const QDateTime& when) {
     Event e;
     e.time = when;

@@ -202,151 +202,169 @@ struct WordInfo {
     char16_t ch;  // for Special
 };
 
+struct WordEntry {
+    std::string_view name;
+    Word word;
+    char16_t ch = 0;
+};
+
+// The control words the reader acts on; any other is skipped with its parameter.
+constexpr WordEntry kWords[] = {
+    {"ansi", Word::Ansi},
+    {"mac", Word::Mac},
+    {"pc", Word::Pc},
+    {"pca", Word::Pca},
+    {"ansicpg", Word::AnsiCpg},
+    {"deff", Word::Deff},
+    {"deftab", Word::DefTab},
+    {"bin", Word::Bin},
+    {"fonttbl", Word::FontTable},
+    {"colortbl", Word::ColourTable},
+    {"f", Word::Font},
+    {"fcharset", Word::FontCharset},
+    {"red", Word::Red},
+    {"green", Word::Green},
+    {"blue", Word::Blue},
+    {"plain", Word::Plain},
+    {"b", Word::Bold},
+    {"i", Word::Italic},
+    {"ulnone", Word::UnderlineNone},
+    {"strike", Word::Strike},
+    {"striked", Word::Strike},
+    {"super", Word::Super},
+    {"sub", Word::Sub},
+    {"nosupersub", Word::NoSuperSub},
+    {"v", Word::Hidden},
+    {"fs", Word::FontSize},
+    {"cf", Word::Foreground},
+    {"cb", Word::Background},
+    {"chcbpat", Word::Background},
+    {"highlight", Word::Background},
+    {"pard", Word::Pard},
+    {"par", Word::Par},
+    {"line", Word::Line},
+    {"tab", Word::Tab},
+    {"page", Word::Page},
+    {"sect", Word::Sect},
+    {"ql", Word::AlignLeft},
+    {"qc", Word::AlignCentre},
+    {"qr", Word::AlignRight},
+    {"qj", Word::AlignJustify},
+    {"li", Word::LeftIndent},
+    {"ri", Word::RightIndent},
+    {"fi", Word::FirstIndent},
+    {"sb", Word::SpaceBefore},
+    {"sa", Word::SpaceAfter},
+    {"tx", Word::TabStop},
+    {"tb", Word::TabStop},
+    {"intbl", Word::InTable},
+    {"trowd", Word::RowDefaults},
+    {"cellx", Word::CellEdge},
+    {"cell", Word::Cell},
+    {"nestcell", Word::Cell},
+    {"row", Word::Row},
+    {"nestrow", Word::Row},
+    {"u", Word::Unicode},
+    {"uc", Word::FallbackCount},
+    {"emdash", Word::Special, 0x2014},
+    {"endash", Word::Special, 0x2013},
+    {"bullet", Word::Special, 0x2022},
+    {"lquote", Word::Special, 0x2018},
+    {"rquote", Word::Special, 0x2019},
+    {"ldblquote", Word::Special, 0x201C},
+    {"rdblquote", Word::Special, 0x201D},
+    {"enspace", Word::Special, 0x2002},
+    {"emspace", Word::Special, 0x2003},
+    {"qmspace", Word::Special, 0x2005},
+    {"zwj", Word::Special, 0x200D},
+    {"zwnj", Word::Special, 0x200C},
+    {"ltrmark", Word::Special, 0x200E},
+    {"rtlmark", Word::Special, 0x200F},
+};
+
+// Destinations whose content is not body text. Those starting with \* are skipped anyway;
+// these are the ones writers emit without it.
+constexpr std::string_view kSkippedDestinations[] = {"author",
+                                                     "buptim",
+                                                     "comment",
+                                                     "creatim",
+                                                     "doccomm",
+                                                     "docvar",
+                                                     "falt",
+                                                     "fldinst",
+                                                     "footer",
+                                                     "footerf",
+                                                     "footerl",
+                                                     "footerr",
+                                                     "footnote",
+                                                     "ftncn",
+                                                     "ftnsep",
+                                                     "ftnsepc",
+                                                     "aftncn",
+                                                     "aftnsep",
+                                                     "aftnsepc",
+                                                     "generator",
+                                                     "header",
+                                                     "headerf",
+                                                     "headerl",
+                                                     "headerr",
+                                                     "info",
+                                                     "keywords",
+                                                     "list",
+                                                     "listoverridetable",
+                                                     "listpicture",
+                                                     "listtable",
+                                                     "nonshppict",
+                                                     "object",
+                                                     "objdata",
+                                                     "operator",
+                                                     "panose",
+                                                     "pgdsctbl",
+                                                     "pict",
+                                                     "pn",
+                                                     "printim",
+                                                     "private",
+                                                     "revtbl",
+                                                     "revtim",
+                                                     "rsidtbl",
+                                                     "shp",
+                                                     "shpinst",
+                                                     "shprslt",
+                                                     "stylesheet",
+                                                     "subject",
+                                                     "tc",
+                                                     "template",
+                                                     "title",
+                                                     "txe",
+                                                     "userprops",
+                                                     "xe",
+                                                     "xmlnstbl",
+                                                     "annotation",
+                                                     "atnid",
+                                                     "atnauthor",
+                                                     "bkmkstart",
+                                                     "bkmkend",
+                                                     "datastore",
+                                                     "themedata",
+                                                     "colorschememapping",
+                                                     "latentstyles"};
+
+// Every underline style reads as a plain underline.
+constexpr std::string_view kUnderlines[] = {
+    "ul",         "uld",       "uldash",     "uldashd", "uldashdd", "uldb",
+    "ulhwave",    "ulldash",   "ulth",       "ulthd",   "ulthdash", "ulthdashd",
+    "ulthdashdd", "ulthldash", "ululdbwave", "ulw",     "ulwave"};
+
 const std::unordered_map<std::string_view, WordInfo>& words() {
     static const std::unordered_map<std::string_view, WordInfo> table = [] {
         std::unordered_map<std::string_view, WordInfo> t;
-        auto add = [&t](std::string_view name, Word w, char16_t ch = 0) { t[name] = {w, ch}; };
-        add("ansi", Word::Ansi);
-        add("mac", Word::Mac);
-        add("pc", Word::Pc);
-        add("pca", Word::Pca);
-        add("ansicpg", Word::AnsiCpg);
-        add("deff", Word::Deff);
-        add("deftab", Word::DefTab);
-        add("bin", Word::Bin);
-        add("fonttbl", Word::FontTable);
-        add("colortbl", Word::ColourTable);
-        // Destinations whose content is not body text. Those starting with \* are skipped
-        // anyway; these are the ones writers emit without it.
-        for (std::string_view d : {"author",
-                                   "buptim",
-                                   "comment",
-                                   "creatim",
-                                   "doccomm",
-                                   "docvar",
-                                   "falt",
-                                   "fldinst",
-                                   "footer",
-                                   "footerf",
-                                   "footerl",
-                                   "footerr",
-                                   "footnote",
-                                   "ftncn",
-                                   "ftnsep",
-                                   "ftnsepc",
-                                   "aftncn",
-                                   "aftnsep",
-                                   "aftnsepc",
-                                   "generator",
-                                   "header",
-                                   "headerf",
-                                   "headerl",
-                                   "headerr",
-                                   "info",
-                                   "keywords",
-                                   "list",
-                                   "listoverridetable",
-                                   "listpicture",
-                                   "listtable",
-                                   "nonshppict",
-                                   "object",
-                                   "objdata",
-                                   "operator",
-                                   "panose",
-                                   "pgdsctbl",
-                                   "pict",
-                                   "pn",
-                                   "printim",
-                                   "private",
-                                   "revtbl",
-                                   "revtim",
-                                   "rsidtbl",
-                                   "shp",
-                                   "shpinst",
-                                   "shprslt",
-                                   "stylesheet",
-                                   "subject",
-                                   "tc",
-                                   "template",
-                                   "title",
-                                   "txe",
-                                   "userprops",
-                                   "xe",
-                                   "xmlnstbl",
-                                   "annotation",
-                                   "atnid",
-                                   "atnauthor",
-                                   "bkmkstart",
-                                   "bkmkend",
-                                   "datastore",
-                                   "themedata",
-                                   "colorschememapping",
-                                   "latentstyles"})
-            add(d, Word::SkippedDestination);
-        add("f", Word::Font);
-        add("fcharset", Word::FontCharset);
-        add("red", Word::Red);
-        add("green", Word::Green);
-        add("blue", Word::Blue);
-        add("plain", Word::Plain);
-        add("b", Word::Bold);
-        add("i", Word::Italic);
-        for (std::string_view u : {"ul", "uld", "uldash", "uldashd", "uldashdd", "uldb", "ulhwave",
-                                   "ulldash", "ulth", "ulthd", "ulthdash", "ulthdashd",
-                                   "ulthdashdd", "ulthldash", "ululdbwave", "ulw", "ulwave"})
-            add(u, Word::Underline);
-        add("ulnone", Word::UnderlineNone);
-        add("strike", Word::Strike);
-        add("striked", Word::Strike);
-        add("super", Word::Super);
-        add("sub", Word::Sub);
-        add("nosupersub", Word::NoSuperSub);
-        add("v", Word::Hidden);
-        add("fs", Word::FontSize);
-        add("cf", Word::Foreground);
-        add("cb", Word::Background);
-        add("chcbpat", Word::Background);
-        add("highlight", Word::Background);
-        add("pard", Word::Pard);
-        add("par", Word::Par);
-        add("line", Word::Line);
-        add("tab", Word::Tab);
-        add("page", Word::Page);
-        add("sect", Word::Sect);
-        add("ql", Word::AlignLeft);
-        add("qc", Word::AlignCentre);
-        add("qr", Word::AlignRight);
-        add("qj", Word::AlignJustify);
-        add("li", Word::LeftIndent);
-        add("ri", Word::RightIndent);
-        add("fi", Word::FirstIndent);
-        add("sb", Word::SpaceBefore);
-        add("sa", Word::SpaceAfter);
-        add("tx", Word::TabStop);
-        add("tb", Word::TabStop);
-        add("intbl", Word::InTable);
-        add("trowd", Word::RowDefaults);
-        add("cellx", Word::CellEdge);
-        add("cell", Word::Cell);
-        add("nestcell", Word::Cell);
-        add("row", Word::Row);
-        add("nestrow", Word::Row);
-        add("u", Word::Unicode);
-        add("uc", Word::FallbackCount);
-        add("emdash", Word::Special, 0x2014);
-        add("endash", Word::Special, 0x2013);
-        add("bullet", Word::Special, 0x2022);
-        add("lquote", Word::Special, 0x2018);
-        add("rquote", Word::Special, 0x2019);
-        add("ldblquote", Word::Special, 0x201C);
-        add("rdblquote", Word::Special, 0x201D);
-        add("enspace", Word::Special, 0x2002);
-        add("emspace", Word::Special, 0x2003);
-        add("qmspace", Word::Special, 0x2005);
-        add("zwj", Word::Special, 0x200D);
-        add("zwnj", Word::Special, 0x200C);
-        add("ltrmark", Word::Special, 0x200E);
-        add("rtlmark", Word::Special, 0x200F);
+        for (std::string_view d : kSkippedDestinations)
+            t[d] = {Word::SkippedDestination, 0};
+        for (std::string_view u : kUnderlines)
+            t[u] = {Word::Underline, 0};
+        // Listed words come last, so that they win over a list above, as they always did.
+        for (const WordEntry& w : kWords)
+            t[w.name] = {w.word, w.ch};
         return t;
     }();
     return table;
@@ -654,204 +672,51 @@ private:
             --fallbackPending_;
             return;
         }
-        const bool on = !hasParam || param != 0;
         switch (g_.dest) {
             case Destination::Skip:
                 return;
             case Destination::ColourTable:
-                switch (info.word) {
-                    case Word::Red:
-                        red_ = clampInt(param, 0, 255);
-                        break;
-                    case Word::Green:
-                        green_ = clampInt(param, 0, 255);
-                        break;
-                    case Word::Blue:
-                        blue_ = clampInt(param, 0, 255);
-                        break;
-                    default:
-                        return;
-                }
-                colourSet_ = true;
+                colourTableWord(info.word, param);
                 return;
             case Destination::FontTable:
-                switch (info.word) {
-                    case Word::Font:
-                        commitFont();
-                        fontIndex_ = param;
-                        fontCharset_ = -1;
-                        break;
-                    case Word::FontCharset:
-                        fontCharset_ = param;
-                        break;
-                    case Word::Unicode:
-                        unicode(param);
-                        break;
-                    case Word::FallbackCount:
-                        g_.fallbackSkip = clampInt(param, 0, kMaxFallbackSkip);
-                        break;
-                    case Word::SkippedDestination:
-                        g_.dest = Destination::Skip;
-                        break;
-                    default:
-                        break;
-                }
+                fontTableWord(info.word, param);
                 return;
             case Destination::Text:
                 break;
         }
+        // Each family leaves the words that are not its own to the next.
+        if (documentWord(info.word, param) || destinationWord(info.word) ||
+            characterWord(info.word, hasParam, param) || paragraphWord(info.word, param) ||
+            tableWord(info.word, param))
+            return;
+        if (info.word == Word::Unicode)
+            unicode(param);
+        else if (info.word == Word::FallbackCount)
+            g_.fallbackSkip = clampInt(param, 0, kMaxFallbackSkip);
+        else if (info.word == Word::Special)
+            put(info.ch);
+    }
 
-        CharState& c = g_.chr;
-        ParaState& p = g_.para;
-        switch (info.word) {
-            case Word::Unknown:
-            case Word::Bin:
-            case Word::Red:
-            case Word::Green:
-            case Word::Blue:
-            case Word::FontCharset:
-                break;
-            case Word::Ansi:
-                codePage_ = 1252;
-                break;
-            case Word::Mac:
-                codePage_ = 10000;
-                break;
-            case Word::Pc:
-                codePage_ = 437;
-                break;
-            case Word::Pca:
-                codePage_ = 850;
-                break;
-            case Word::AnsiCpg:
-                codePage_ = knownCodePage(param);
-                break;
-            case Word::Deff:
-                defaultFont_ = param;
-                break;
-            case Word::DefTab:
-                if (param > 0)
-                    defaultTab_ = clampInt(param, kTwipsPerPixel, kMaxTwips);
-                break;
-            case Word::FontTable:
-                g_.dest = Destination::FontTable;
-                fontIndex_ = -1;
-                break;
-            case Word::ColourTable:
-                g_.dest = Destination::ColourTable;
-                colourSet_ = false;
-                break;
-            case Word::SkippedDestination:
-                g_.dest = Destination::Skip;
-                break;
+    void colourTableWord(Word word, int param) {
+        int* channel = word == Word::Red     ? &red_
+                       : word == Word::Green ? &green_
+                       : word == Word::Blue  ? &blue_
+                                             : nullptr;
+        if (!channel)
+            return;
+        *channel = clampInt(param, 0, 255);
+        colourSet_ = true;
+    }
+
+    void fontTableWord(Word word, int param) {
+        switch (word) {
             case Word::Font:
-                c.font = param;
+                commitFont();
+                fontIndex_ = param;
+                fontCharset_ = -1;
                 break;
-            case Word::Plain:
-                c = CharState();
-                break;
-            case Word::Bold:
-                c.bold = on;
-                break;
-            case Word::Italic:
-                c.italic = on;
-                break;
-            case Word::Underline:
-                c.underline = on;
-                break;
-            case Word::UnderlineNone:
-                c.underline = false;
-                break;
-            case Word::Strike:
-                c.strike = on;
-                break;
-            case Word::Super:
-                c.script = 1;
-                break;
-            case Word::Sub:
-                c.script = -1;
-                break;
-            case Word::NoSuperSub:
-                c.script = 0;
-                break;
-            case Word::Hidden:
-                c.hidden = on;
-                break;
-            case Word::FontSize:
-                c.halfPoints = hasParam && param > 0
-                                   ? clampInt(param, kMinHalfPoints, kMaxHalfPoints)
-                                   : kDefaultHalfPoints;
-                break;
-            case Word::Foreground:
-                c.foreground = param;
-                break;
-            case Word::Background:
-                c.background = param;
-                break;
-            case Word::Pard:
-                p = ParaState();
-                break;
-            case Word::Par:
-                endParagraph(false);
-                break;
-            case Word::Page:
-            case Word::Sect:
-                endParagraph(false);
-                break;
-            case Word::Line:
-                put(u'\u2028');
-                break;
-            case Word::Tab:
-                put(u'\t');
-                break;
-            case Word::AlignLeft:
-                p.align = Align::Left;
-                break;
-            case Word::AlignCentre:
-                p.align = Align::Centre;
-                break;
-            case Word::AlignRight:
-                p.align = Align::Right;
-                break;
-            case Word::AlignJustify:
-                p.align = Align::Justify;
-                break;
-            case Word::LeftIndent:
-                p.left = clampInt(param, -kMaxTwips, kMaxTwips);
-                break;
-            case Word::RightIndent:
-                p.right = clampInt(param, -kMaxTwips, kMaxTwips);
-                break;
-            case Word::FirstIndent:
-                p.first = clampInt(param, -kMaxTwips, kMaxTwips);
-                break;
-            case Word::SpaceBefore:
-                p.before = clampInt(param, 0, kMaxTwips);
-                break;
-            case Word::SpaceAfter:
-                p.after = clampInt(param, 0, kMaxTwips);
-                break;
-            case Word::TabStop:
-                if (p.tabCount < kMaxTabs)
-                    p.tabs[p.tabCount++] = clampInt(param, 0, kMaxTwips);
-                break;
-            case Word::InTable:
-                p.inTable = true;
-                break;
-            case Word::RowDefaults:
-                cellCount_ = 0;
-                break;
-            case Word::CellEdge:
-                if (cellCount_ < kMaxCells)
-                    cells_[cellCount_++] = clampInt(param, 0, kMaxTwips);
-                break;
-            case Word::Cell:
-                // Cells are separated by tabs; the separator waits for the next cell's text so
-                // that a row does not end in a tab.
-                ++pendingCells_;
-                break;
-            case Word::Row:
-                endParagraph(true);
+            case Word::FontCharset:
+                fontCharset_ = param;
                 break;
             case Word::Unicode:
                 unicode(param);
@@ -859,9 +724,206 @@ private:
             case Word::FallbackCount:
                 g_.fallbackSkip = clampInt(param, 0, kMaxFallbackSkip);
                 break;
-            case Word::Special:
-                put(info.ch);
+            case Word::SkippedDestination:
+                g_.dest = Destination::Skip;
                 break;
+            default:
+                break;
+        }
+    }
+
+    // The document's code page, default font and default tab width.
+    bool documentWord(Word word, int param) {
+        struct CodePageWord {
+            Word word;
+            int codePage;
+        };
+        static constexpr CodePageWord kCodePages[] = {
+            {Word::Ansi, 1252}, {Word::Mac, 10000}, {Word::Pc, 437}, {Word::Pca, 850}};
+        for (const CodePageWord& w : kCodePages) {
+            if (w.word == word) {
+                codePage_ = w.codePage;
+                return true;
+            }
+        }
+        switch (word) {
+            case Word::AnsiCpg:
+                codePage_ = knownCodePage(param);
+                return true;
+            case Word::Deff:
+                defaultFont_ = param;
+                return true;
+            case Word::DefTab:
+                if (param > 0)
+                    defaultTab_ = clampInt(param, kTwipsPerPixel, kMaxTwips);
+                return true;
+            default:
+                return false;
+        }
+    }
+
+    // Words that send the text that follows elsewhere than into the document.
+    bool destinationWord(Word word) {
+        switch (word) {
+            case Word::FontTable:
+                g_.dest = Destination::FontTable;
+                fontIndex_ = -1;
+                return true;
+            case Word::ColourTable:
+                g_.dest = Destination::ColourTable;
+                colourSet_ = false;
+                return true;
+            case Word::SkippedDestination:
+                g_.dest = Destination::Skip;
+                return true;
+            default:
+                return false;
+        }
+    }
+
+    // Switches of the character state that a bare word turns on and a zero parameter turns off.
+    static bool CharState::*toggle(Word word) {
+        switch (word) {
+            case Word::Bold:
+                return &CharState::bold;
+            case Word::Italic:
+                return &CharState::italic;
+            case Word::Underline:
+                return &CharState::underline;
+            case Word::Strike:
+                return &CharState::strike;
+            case Word::Hidden:
+                return &CharState::hidden;
+            default:
+                return nullptr;
+        }
+    }
+
+    bool characterWord(Word word, bool hasParam, int param) {
+        CharState& c = g_.chr;
+        if (bool CharState::*flag = toggle(word)) {
+            c.*flag = !hasParam || param != 0;
+            return true;
+        }
+        switch (word) {
+            case Word::Font:
+                c.font = param;
+                return true;
+            case Word::Plain:
+                c = CharState();
+                return true;
+            case Word::UnderlineNone:
+                c.underline = false;
+                return true;
+            case Word::Super:
+                c.script = 1;
+                return true;
+            case Word::Sub:
+                c.script = -1;
+                return true;
+            case Word::NoSuperSub:
+                c.script = 0;
+                return true;
+            case Word::FontSize:
+                c.halfPoints = hasParam && param > 0
+                                   ? clampInt(param, kMinHalfPoints, kMaxHalfPoints)
+                                   : kDefaultHalfPoints;
+                return true;
+            case Word::Foreground:
+                c.foreground = param;
+                return true;
+            case Word::Background:
+                c.background = param;
+                return true;
+            default:
+                return false;
+        }
+    }
+
+    bool paragraphWord(Word word, int param) {
+        ParaState& p = g_.para;
+        switch (word) {
+            case Word::Pard:
+                p = ParaState();
+                return true;
+            case Word::Par:
+            case Word::Page:
+            case Word::Sect:
+                endParagraph(false);
+                return true;
+            case Word::Line:
+                put(u'\u2028');
+                return true;
+            case Word::Tab:
+                put(u'\t');
+                return true;
+            case Word::AlignLeft:
+                p.align = Align::Left;
+                return true;
+            case Word::AlignCentre:
+                p.align = Align::Centre;
+                return true;
+            case Word::AlignRight:
+                p.align = Align::Right;
+                return true;
+            case Word::AlignJustify:
+                p.align = Align::Justify;
+                return true;
+            default:
+                return paragraphMeasure(word, param);
+        }
+    }
+
+    // Indents, spacing and tab stops, in twips.
+    bool paragraphMeasure(Word word, int param) {
+        ParaState& p = g_.para;
+        switch (word) {
+            case Word::LeftIndent:
+                p.left = clampInt(param, -kMaxTwips, kMaxTwips);
+                return true;
+            case Word::RightIndent:
+                p.right = clampInt(param, -kMaxTwips, kMaxTwips);
+                return true;
+            case Word::FirstIndent:
+                p.first = clampInt(param, -kMaxTwips, kMaxTwips);
+                return true;
+            case Word::SpaceBefore:
+                p.before = clampInt(param, 0, kMaxTwips);
+                return true;
+            case Word::SpaceAfter:
+                p.after = clampInt(param, 0, kMaxTwips);
+                return true;
+            case Word::TabStop:
+                if (p.tabCount < kMaxTabs)
+                    p.tabs[p.tabCount++] = clampInt(param, 0, kMaxTwips);
+                return true;
+            default:
+                return false;
+        }
+    }
+
+    bool tableWord(Word word, int param) {
+        switch (word) {
+            case Word::InTable:
+                g_.para.inTable = true;
+                return true;
+            case Word::RowDefaults:
+                cellCount_ = 0;
+                return true;
+            case Word::CellEdge:
+                if (cellCount_ < kMaxCells)
+                    cells_[cellCount_++] = clampInt(param, 0, kMaxTwips);
+                return true;
+            case Word::Cell:
+                // Cells are separated by tabs; the separator waits for the next cell's text so
+                // that a row does not end in a tab.
+                ++pendingCells_;
+                return true;
+            case Word::Row:
+                endParagraph(true);
+                return true;
+            default:
+                return false;
         }
     }
 

@@ -11,8 +11,8 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "device/Form1.h"
 #include "lock/password.h"
+#include "mainwindow/Form1.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/ui/ChangeLabel.h"
 #include "platform/ui/WindowRegistry.h"
@@ -22,6 +22,11 @@
 #include "store/Module1.h"
 #include "support/HttpTestServer.h"
 #include "support/TestSupport.h"
+
+using lock::password;
+using mainwindow::Form1;
+using remote::internetsettings;
+using schedule::frmTimer;
 
 using platform::IntervalTimer;
 using platform::WindowRegistry;

@@ -1,4 +1,4 @@
-#include "device/Form1.h"
+#include "mainwindow/Form1.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -29,7 +29,15 @@
 #include "startup/Helpme.h"
 #include "store/Module1.h"
 
+using device::BoardLink;
+using device::DeviceCommand;
+using editors::caption1;
+using editors::settings;
+using lock::password;
 using platform::placeTwips;
+using remote::internetsettings;
+using schedule::frmTimer;
+using startup::Helpme;
 
 // The design picture is compiled into the core library; a static library's resources need an
 // explicit hook or the linker drops them.
@@ -57,6 +65,19 @@ QGroupBox* makeFrame(QWidget* parent, const char* name, const char* caption, int
     return f;
 }
 
+}  // namespace
+
+namespace mainwindow {
+
+void Form1::install() {
+    device::installMainPanel(
+        {[]() -> device::MainPanel* { return platform::WindowRegistry::find<Form1>(); },
+         []() -> device::MainPanel* { return platform::WindowRegistry::load<Form1>(); }});
+}
+
+namespace {
+// Whoever links the main window can load it from below, tests included.
+const bool installed = (Form1::install(), true);
 }  // namespace
 
 Form1::Form1() {
@@ -289,10 +310,10 @@ void Form1::internet_Click() {
     platform::WindowRegistry::show<internetsettings>();
 }
 void Form1::oncon_Click() {
-    InternetSwitch::TurnOn(*this);
+    remote::InternetSwitch::TurnOn(*text20_);
 }
 void Form1::off_Click() {
-    InternetSwitch::TurnOff();
+    remote::InternetSwitch::TurnOff();
 }
 void Form1::helpit_Click() {
     platform::WindowRegistry::show<Helpme>();
@@ -311,3 +332,5 @@ void Form1::about_Click() {
     platform::MsgBox(QString::fromLatin1(kAbout), platform::vbExclamation,
                      QStringLiteral("Thank you"));
 }
+
+}  // namespace mainwindow

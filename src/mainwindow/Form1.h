@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "device/MainPanel.h"
 #include "platform/ui/Window.h"
 
 class QAction;
@@ -10,34 +11,40 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-class BoardLink;
-
 namespace platform {
 class IntervalTimer;
 class PictureBox;
 class SerialControl;
 }  // namespace platform
 
+namespace mainwindow {
+
 // The main window: ten device buttons, five status lines, the user's picture, the menu that
-// opens every other window, and the link to the controller board.
-class Form1 : public platform::Window {
+// opens every other window, and the link to the controller board. It stands above every other
+// room: the windows it opens reach it only as a device::MainPanel.
+class Form1 : public platform::Window, public device::MainPanel {
     Q_OBJECT
 public:
     Form1();
 
+    // Lets the rooms below find and load the main window (device::findMainPanel and
+    // device::loadMainPanel). The program does this first; linking Form1 does it too.
+    static void install();
+
+    platform::Window& window() override { return *this; }
+
     // Controls other windows and the device actions reach.
-    QPushButton* Command(int n) const { return commands_.at(n - 1); }  // 1..10
-    QLabel* Label(int n) const { return labels_.at(n - 1); }           // 1..6
-    platform::PictureBox* Image1() const { return image1_; }
+    QPushButton* Command(int n) const override { return commands_.at(n - 1); }  // 1..10
+    QLabel* Label(int n) const override { return labels_.at(n - 1); }           // 1..6
+    platform::PictureBox* Image1() const override { return image1_; }
     QLineEdit* Text69() const { return text69_; }
     QLineEdit* text20() const { return text20_; }
     // The link every command letter goes through, whichever window asks; MSComm1 is its port.
-    BoardLink& boardLink() const { return *link_; }
+    device::BoardLink& boardLink() const override { return *link_; }
     const platform::SerialControl& MSComm1() const;
     platform::IntervalTimer* Timer19() const { return timer19_; }
 
-    // Shows "<caption> IS CURRENTLY ON" on green or "... OFF" on red in device n's status line.
-    void showStatus(int device, const QString& caption, bool on);
+    void showStatus(int device, const QString& caption, bool on) override;
 
     // The ten device buttons.
     void Command1_Click();
@@ -89,6 +96,8 @@ private:
     platform::PictureBox* image1_ = nullptr;
     QLineEdit* text69_ = nullptr;
     QLineEdit* text20_ = nullptr;
-    BoardLink* link_ = nullptr;
+    device::BoardLink* link_ = nullptr;
     platform::IntervalTimer* timer19_ = nullptr;
 };
+
+}  // namespace mainwindow
