@@ -32,6 +32,8 @@
 #include "platform/ui/WindowRegistry.h"
 #include "schedule/frmTimer.h"
 
+using schedule::frmTimer;
+
 namespace {
 
 [[noreturn]] void fail(const char* what, const QString& input, long got = -1, long want = -1) {

@@ -19,10 +19,10 @@
 
 #include "../support/TestSupport.h"
 #include "../support/WaylandSession.h"
-#include "device/Form1.h"
 #include "editors/caption1.h"
 #include "editors/settings.h"
 #include "lock/password.h"
+#include "mainwindow/Form1.h"
 #include "platform/app/AppInfo.h"
 #include "platform/clock/IntervalTimer.h"
 #include "platform/serial/SerialControl.h"
@@ -34,6 +34,16 @@
 #include "startup/disclaim.h"
 #include "startup/frmSplash.h"
 #include "store/Module1.h"
+
+using editors::caption1;
+using editors::settings;
+using lock::password;
+using mainwindow::Form1;
+using remote::internetsettings;
+using schedule::frmTimer;
+using startup::disclaim;
+using startup::frmSplash;
+using startup::Helpme;
 
 using platform::px;
 using platform::WindowRegistry;
