@@ -222,8 +222,12 @@ private Q_SLOTS:
         qInfo("file %lld KiB: first read %lld ms, resident %lld -> %lld KiB", fileKiB, readMs,
               before, after);
         QVERIFY2(readMs < testsupport::allowMs(20000), qPrintable(QString::number(readMs)));
+#ifndef __SANITIZE_ADDRESS__
+        // AddressSanitizer keeps freed blocks in quarantine, so there resident memory adds up
+        // every temporary rather than showing the peak; the plain build holds the bound.
         QVERIFY2(after - before < 4 * fileKiB + 16 * 1024,
                  qPrintable(QString("%1 KiB more").arg(after - before)));
+#endif
 
         t.restart();
         startTheProgram(accepted, accepted ? "Pump on" : "Please select name");
