@@ -18,6 +18,7 @@
 
 #include "../support/TestSupport.h"
 #include "../support/XSession.h"
+#include "EveryWindow.h"
 #include "editors/caption1.h"
 #include "editors/settings.h"
 #include "lock/password.h"
@@ -33,16 +34,8 @@
 #include "startup/frmSplash.h"
 #include "store/Module1.h"
 
-using editors::caption1;
-using editors::settings;
-using lock::password;
-using mainwindow::Form1;
-using remote::internetsettings;
-using schedule::frmTimer;
-using startup::disclaim;
-using startup::frmSplash;
-using startup::Helpme;
-
+using desktop::CloseCounter;
+using desktop::showByName;
 using platform::px;
 using platform::WindowRegistry;
 using testsupport::runTool;
@@ -117,39 +110,6 @@ bool saveScreenshot(QWidget* w, const QString& name) {
     QDir().mkpath(DOMIVOX_SCREENSHOT_DIR);
     return shot.save(QStringLiteral(DOMIVOX_SCREENSHOT_DIR "/%1.png").arg(name));
 }
-
-platform::Window* showByName(const QString& name) {
-    if (name == "Form1")
-        return WindowRegistry::show<Form1>();
-    if (name == "settings")
-        return WindowRegistry::show<settings>();
-    if (name == "caption1")
-        return WindowRegistry::show<caption1>();
-    if (name == "frmTimer")
-        return WindowRegistry::show<frmTimer>();
-    if (name == "password")
-        return WindowRegistry::show<password>();
-    if (name == "internetsettings")
-        return WindowRegistry::show<internetsettings>();
-    if (name == "Helpme")
-        return WindowRegistry::show<Helpme>();
-    if (name == "disclaim")
-        return WindowRegistry::show<disclaim>();
-    return WindowRegistry::show<frmSplash>();
-}
-
-// Counts the close requests that reached a window.
-class CloseCounter : public QObject {
-public:
-    int count = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* e) override {
-        if (e->type() == QEvent::Close)
-            ++count;
-        return false;
-    }
-};
 
 }  // namespace
 

@@ -27,6 +27,7 @@
 
 #include "../support/TestSupport.h"
 #include "../support/XSession.h"
+#include "EveryWindow.h"
 #include "editors/caption1.h"
 #include "editors/settings.h"
 #include "lock/password.h"
@@ -42,16 +43,6 @@
 #include "startup/disclaim.h"
 #include "startup/frmSplash.h"
 #include "store/Module1.h"
-
-using editors::caption1;
-using editors::settings;
-using lock::password;
-using mainwindow::Form1;
-using remote::internetsettings;
-using schedule::frmTimer;
-using startup::disclaim;
-using startup::frmSplash;
-using startup::Helpme;
 
 using platform::px;
 using platform::WindowRegistry;

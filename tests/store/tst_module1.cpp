@@ -4,6 +4,7 @@
 
 #include "platform/settings/SettingsBackend.h"
 #include "store/Module1.h"
+#include "support/TestSupport.h"
 
 using Module1::HKEY_CURRENT_USER;
 using Module1::ReadSetting;
@@ -18,16 +19,8 @@ class TestModule1 : public QObject {
     QString file() const { return home->path() + "/domivox/registry.ini"; }
 
     // Another program's hand on the file.
-    void writeRaw(const QByteArray& content) {
-        QDir().mkpath(home->path() + "/domivox");
-        QFile f(file());
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(content);
-    }
-    QByteArray readRaw() {
-        QFile f(file());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    void writeRaw(const QByteArray& content) { QVERIFY(testsupport::writeFile(file(), content)); }
+    QByteArray readRaw() const { return testsupport::readFile(file()); }
 
 private Q_SLOTS:
     void init() {

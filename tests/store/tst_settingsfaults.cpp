@@ -105,16 +105,8 @@ class TestSettingsFaults : public QObject {
 
     QString folder() const { return box->configDir() + "/domivox"; }
     QString file() const { return box->settingsFile(); }
-    void writeRaw(const QByteArray& content) {
-        QDir().mkpath(folder());
-        QFile f(file());
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QCOMPARE(f.write(content), content.size());
-    }
-    QByteArray readRaw() const {
-        QFile f(file());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    void writeRaw(const QByteArray& content) { QVERIFY(testsupport::writeFile(file(), content)); }
+    QByteArray readRaw() const { return testsupport::readFile(file()); }
 
     QProcess* startChild(const QByteArray& scenario, int from = 0) {
         auto* p = new QProcess(this);

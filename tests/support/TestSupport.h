@@ -135,4 +135,9 @@ qint64 statusKiB(const char* field);
 // the bound as it is.
 int allowMs(int ms);
 
+// A file as another program leaves it (its folder made first): true when every byte was
+// written. readFile gives the bytes, or nothing when the file cannot be read.
+bool writeFile(const QString& path, const QByteArray& content);
+QByteArray readFile(const QString& path);
+
 }  // namespace testsupport

@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "platform/settings/SettingsBackend.h"
+#include "support/TestSupport.h"
 
 namespace store = platform::SettingsBackend;
 
@@ -17,16 +18,8 @@ class TestSettingsFile : public QObject {
     std::unique_ptr<QTemporaryDir> home;
 
     QString file() const { return home->path() + "/domivox/registry.ini"; }
-    void writeRaw(const QByteArray& content) {
-        QDir().mkpath(home->path() + "/domivox");
-        QFile f(file());
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(content);
-    }
-    QByteArray readRaw() {
-        QFile f(file());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    void writeRaw(const QByteArray& content) { QVERIFY(testsupport::writeFile(file(), content)); }
+    QByteArray readRaw() const { return testsupport::readFile(file()); }
 
 private Q_SLOTS:
     void init() {
