@@ -6,16 +6,24 @@ BUILD_TYPE ?= RelWithDebInfo
 PREFIX ?= /usr/local
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
+# What building and running the program needs; `make run` installs no more than this.
 PACKAGES := build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev \
-            libqt6opengl6-dev fonts-liberation fonts-dejavu-core desktop-file-utils \
-            libxcb1-dev qt6-qpa-plugins xvfb openbox wmctrl x11-utils
-# The title written to a Wayland compositor directly, and the desktop tests' own compositor.
-PACKAGES += qt6-base-private-dev libwayland-dev qt6-wayland sway
+            libqt6opengl6-dev fonts-liberation fonts-dejavu-core libxcb1-dev qt6-qpa-plugins
+# The title written to a Wayland compositor directly.
+PACKAGES += qt6-base-private-dev libwayland-dev
 
-.PHONY: all deps configure build run test bench soak install clean format
+# What the tests add: the desktops they run the windows on (X with a window manager, and a
+# headless Wayland compositor with Qt's Wayland plug-in) and the desktop file checks.
+TEST_PACKAGES := desktop-file-utils xvfb openbox wmctrl x11-utils qt6-wayland sway
+# The board firmware is built and run in an AVR emulator.
+TEST_PACKAGES += gcc-avr avr-libc simavr libsimavr-dev
+# The shell scripts of CI, the benchmarks and the tools are checked by shellcheck.
+TEST_PACKAGES += shellcheck
 
-# The board firmware is built and run in an AVR emulator by the tests.
-PACKAGES += gcc-avr avr-libc simavr libsimavr-dev
+# The program and the tools installed beside it, without the tests.
+APP_TARGETS := domivox domivox-port domivox-board
+
+.PHONY: all deps test-deps configure build app run test bench soak install clean format
 
 all: build
 
@@ -51,13 +59,20 @@ endef
 deps:
 	$(call install_missing,$(PACKAGES))
 
+test-deps: deps
+	$(call install_missing,$(TEST_PACKAGES))
+
 configure: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 
-build: configure
+# Everything, tests and benchmarks included.
+build: test-deps configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-run: build
+app: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target $(APP_TARGETS)
+
+run: app
 	cd $(BUILD_DIR) && ./domivox
 
 test: build
@@ -80,9 +95,9 @@ install: build
 
 # Building the .deb (dependencies computed from the binaries) and reading its manual pages, which
 # the package test does; checking it the way Debian does.
-PACKAGES += dpkg-dev file man-db
+TEST_PACKAGES += dpkg-dev file man-db
 # The port tool's tests watch its system calls: listing never opens a device.
-PACKAGES += strace
+TEST_PACKAGES += strace
 DEB_CHECK_PACKAGES := lintian appstream
 
 .PHONY: deb deb-check
@@ -115,7 +130,7 @@ ASAN_ENV := QT_QPA_PLATFORM=offscreen DOMIVOX_TEST_SLOWDOWN=3 \
             LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer/lsan.supp:print_suppressions=0
 
 .PHONY: test-asan
-test-asan: deps
+test-asan: test-deps
 	cmake -S . -B $(ASAN_BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DDOMIVOX_SANITIZE=ON
 	cmake --build $(ASAN_BUILD_DIR) -j $(JOBS)
 	cd $(ASAN_BUILD_DIR) && $(ASAN_ENV) ctest --output-on-failure -j $(JOBS)
@@ -129,7 +144,7 @@ FUZZ_LAUNCHER := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILE
 
 .PHONY: fuzz-deps fuzz fuzz-ci
 
-fuzz-deps: deps
+fuzz-deps: test-deps
 	$(call install_missing,$(FUZZ_PACKAGES))
 
 fuzz: fuzz-deps

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Minimal Debian systems for CI, sourced by the chroot legs: each leg starts from a fresh copy of a
 # `debootstrap --variant=minbase` system, kept as a tarball under build/chroot between runs, and
 # every mount it makes is undone when the leg ends, however it ends.
@@ -16,19 +17,23 @@ chroot_mirror() {
     } | grep -E '/debian/?$' | head -n 1
 }
 
-# Installs a host tool the legs need, in the Makefile's way (root, or sudo).
+# Installs a host tool the legs need, in the Makefile's way (root, or sudo). Its callers' output
+# is often captured for a value, so apt's and dpkg's chatter goes to standard error.
 chroot_host_tool() {
     local missing=()
     for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o DPkg::Lock::Timeout=600 \
-        --no-install-recommends "${missing[@]}"
+    {
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o DPkg::Lock::Timeout=600 \
+            --no-install-recommends "${missing[@]}"
+    } >&2
 }
 
-# The cached minimal system of a suite (bookworm, trixie), made on first use.
+# The cached minimal system of a suite (bookworm, trixie), made on first use. Its path is the one
+# line on standard output; everything else it says goes to standard error.
 chroot_base() {
     local suite=$1 tarball=$CHROOT_DIR/cache/$1-minbase.tar
     if [ ! -s "$tarball" ]; then
@@ -44,7 +49,7 @@ chroot_base() {
             { tail -n 30 "$CHROOT_DIR/cache/$suite-debootstrap.log" >&2; rm -rf "$tmp"; return 1; }
         # Downloaded packages are kept (in a folder of their own per suite), not thrown away.
         rm -f "$tmp/etc/apt/apt.conf.d/docker-clean"
-        tar -C "$tmp" -cf "$tarball.part" . && mv "$tarball.part" "$tarball"
+        tar -C "$tmp" -cf "$tarball.part" . >&2 && mv "$tarball.part" "$tarball"
         rm -rf "$tmp"
     fi
     echo "$tarball"
@@ -62,7 +67,8 @@ chroot_fresh() {
     printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
     chmod 755 "$root/usr/sbin/policy-rc.d"
     # Each system keeps its own downloads, so that two of them can run side by side.
-    local archives=$CHROOT_DIR/cache/apt-$(basename "$root")
+    local archives
+    archives=$CHROOT_DIR/cache/apt-$(basename "$root")
     mkdir -p "$archives"
     chroot_mount --bind "$archives" "$root/var/cache/apt/archives"
 }

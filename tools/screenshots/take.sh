@@ -56,7 +56,8 @@ xdotool windowmove "$win" 0 0
 sleep 1.5
 # A few commands, so both sides show something: devices 1 and 3 on, devices 2 and 5 off.
 for button in "112 66" "112 162" "288 114" "288 258"; do
-    xdotool mousemove --window "$win" $button click 1
+    read -r x y <<<"$button"
+    xdotool mousemove --window "$win" "$x" "$y" click 1
     sleep 0.3
 done
 sleep 1
