@@ -6,8 +6,10 @@
 #include <QTextStream>
 
 #include "PortTool.h"
+#include "platform/app/Utf8Locale.h"
 
 int main(int argc, char* argv[]) {
+    platform::preferUtf8Locale();
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);
