@@ -139,13 +139,16 @@ test-asan: test-deps
 FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 20
 FUZZ_TARGETS := rtf title entry settings
-FUZZ_PACKAGES := clang libclang-rt-14-dev
+# libFuzzer and the sanitizers' runtime come with the clang release: libclang-rt-14-dev on Debian
+# 12, libclang-rt-19-dev on Debian 13; the name is taken from the clang installed first.
+FUZZ_RUNTIME = libclang-rt-$$(clang -dumpversion | cut -d. -f1)-dev
 FUZZ_LAUNCHER := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 .PHONY: fuzz-deps fuzz fuzz-ci
 
 fuzz-deps: test-deps
-	$(call install_missing,$(FUZZ_PACKAGES))
+	$(call install_missing,clang)
+	$(call install_missing,$(FUZZ_RUNTIME))
 
 fuzz: fuzz-deps
 	cmake -S fuzz -B $(FUZZ_BUILD_DIR) -DCMAKE_CXX_COMPILER=clang++ \
