@@ -15,8 +15,9 @@
 //    does not read back exactly, changes what any other value reads as, or loses a key that was
 //    there;
 //  - after the write, any line but the written one is not in the file byte for byte, in its
-//    place: only that line changed, or it and (for a new section) a blank line and the header
-//    were added; the byte-order mark stays as it was;
+//    place (a line ends at "\n", "\r\n" or a carriage return alone): only that line changed, or it
+//    and (for a new section) a blank line and the header were added; the byte-order mark stays as
+//    it was;
 //  - writing the same value again changes the file.
 
 #include <fcntl.h>
@@ -149,22 +150,35 @@ void checkOtherProgramLines(const QByteArray& file) {
                  QString::fromUtf8(expected) + QStringLiteral(" in\n") + QString::fromUtf8(file));
 }
 
-// The file's lines, each without its '\n' (a '\r' before it stays in the line).
+// The file's lines, each with its own ending: "\n", "\r\n", or a carriage return alone, which
+// ends a line as well (the last line may have none). A save must keep every ending as it was.
 QList<QByteArray> linesOf(QByteArray bytes, bool* byteOrderMark) {
     *byteOrderMark = bytes.startsWith("\xEF\xBB\xBF");
     if (*byteOrderMark)
         bytes.remove(0, 3);
-    return bytes.split('\n');
+    QList<QByteArray> lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\n' ||
+            (bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n'))) {
+            lines.append(bytes.mid(start, i + 1 - start));
+            start = i + 1;
+        }
+    }
+    lines.append(bytes.mid(start));
+    return lines;
 }
 
 bool isUtf16(const QByteArray& file) {
     return file.startsWith("\xFF\xFE") || file.startsWith("\xFE\xFF");
 }
 
-// A UTF-16 file's text as UTF-8, to compare its lines.
+// A UTF-16 file's text as UTF-8, to compare its lines; a U+FEFF after the file's own mark is
+// text, and comes out as a UTF-8 mark.
 QByteArray utf8Of(const QByteArray& file) {
-    QStringDecoder decoder(file.startsWith("\xFF\xFE") ? QStringDecoder::Utf16LE
-                                                       : QStringDecoder::Utf16BE);
+    QStringDecoder decoder(
+        file.startsWith("\xFF\xFE") ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE,
+        QStringDecoder::Flag::ConvertInitialBom);
     return QString(decoder.decode(QByteArrayView(file).sliced(2))).toUtf8();
 }
 
@@ -173,8 +187,9 @@ bool isBlankLine(const QByteArray& line) {
 }
 
 // Only the written value's line differs between the two files: every other line stands byte for
-// byte where it stood. Added lines may only be the value's line and, for a new section, a blank
-// line and the section's header; a last line that had no line break may have got one.
+// byte where it stood, its ending included. Added lines may only be the value's line and, for a
+// new section, a blank line and the section's header. (The other program's section always ends
+// the file with a line break, so no last line has to gain one.)
 void checkOnlyTheValueLineChanged(const QByteArray& before, const QByteArray& after,
                                   const QString& name) {
     const auto show = [&] {

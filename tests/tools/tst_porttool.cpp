@@ -174,6 +174,10 @@ private Q_SLOTS:
                                  << "no such device";
         QTest::newRow("plain file") << "FILE"
                                     << "is not a serial device";
+        QTest::newRow("a device that is no terminal") << "/dev/null"
+                                                      << "/dev/null is not a serial device";
+        QTest::newRow("a terminal that is no serial port") << "/dev/tty"
+                                                           << "/dev/tty is not a serial device";
         QTest::newRow("number beyond the list") << "999"
                                                 << "no device 999";
         QTest::newRow("number zero") << "0"
@@ -192,6 +196,81 @@ private Q_SLOTS:
         QCOMPARE(run({"set", arg}), 1);
         QVERIFY2(err.contains(says), qPrintable(err));
         QCOMPARE(SerialControl::rememberedDevice(1), pty.slavePath());
+    }
+
+    // What sysfs tells of a tty decides whether it may be port 1; /dev/null stands in for the
+    // device node, with a made-up sysfs entry of its own name and numbers.
+    void setTakesOnlyATtyWithASerialPortBehindIt_data() {
+        QTest::addColumn<bool>("device");
+        QTest::addColumn<bool>("driver");
+        QTest::addColumn<QByteArray>("type");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("USB adapter") << true << true << QByteArray() << true;
+        QTest::newRow("built-in port with a chip") << true << true << QByteArray("4") << true;
+        QTest::newRow("built-in port without a chip") << true << true << QByteArray("0") << false;
+        QTest::newRow("no driver") << true << false << QByteArray() << false;
+        QTest::newRow("virtual console") << false << false << QByteArray() << false;
+    }
+    void setTakesOnlyATtyWithASerialPortBehindIt() {
+        QFETCH(bool, device);
+        QFETCH(bool, driver);
+        QFETCH(QByteArray, type);
+        QFETCH(bool, taken);
+        const QString sys = dev->path() + "/sys", entry = sys + "/class/tty/null";
+        QVERIFY(QDir().mkpath(entry + "/port"));
+        QVERIFY(testsupport::writeFile(entry + "/dev", "1:3\n"));
+        if (!type.isEmpty())
+            QVERIFY(testsupport::writeFile(entry + "/type", type + "\n"));
+        if (device)
+            QVERIFY(QFile::link(entry + "/port", entry + "/device"));
+        if (driver)
+            QVERIFY(QFile::link(sys, entry + "/port/driver"));
+        PortTool::setSystemFoldersForTesting(sys, {});
+        const int status = run({"set", "/dev/null"});
+        PortTool::setSystemFoldersForTesting({}, {});
+        QCOMPARE(status, taken ? 0 : 1);
+        QCOMPARE(SerialControl::rememberedDevice(1), taken ? "/dev/null" : "");
+    }
+
+    // The variable names port 1, so only a command that changes the file needs to read it.
+    void theVariableLeavesTheFileToSetAndClear_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::newRow("list") << QStringList{} << 0;
+        QTest::newRow("plain") << QStringList{"--plain"} << 0;
+        QTest::newRow("check") << QStringList{"check"} << 0;
+        QTest::newRow("set") << QStringList{"set", "PTY"} << 1;
+        QTest::newRow("clear") << QStringList{"clear"} << 1;
+    }
+    void theVariableLeavesTheFileToSetAndClear() {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        Pty pty;
+        QVERIFY(QDir().mkpath(platform::SettingsBackend::filePath()));  // a folder: unreadable
+        qputenv("DOMIVOX_COM1", pty.slavePath().toLocal8Bit());
+        args.replaceInStrings("PTY", pty.slavePath());
+        QCOMPARE(run(args), status);
+        QVERIFY2(status == 0 ? err.isEmpty() : err.contains("it is not a file"), qPrintable(err));
+    }
+
+    // A full disk under the output: the command's words are lost, so it must not report success.
+    void aCommandFailsWhenItsOutputIsLost_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("list") << QStringList{};
+        QTest::newRow("help") << QStringList{"--help"};
+        QTest::newRow("set") << QStringList{"set", "PTY"};
+    }
+    void aCommandFailsWhenItsOutputIsLost() {
+        QFETCH(QStringList, args);
+        Pty pty;
+        args.replaceInStrings("PTY", pty.slavePath());
+        QProcess tool;
+        tool.setProcessEnvironment(toolEnvironment());
+        tool.setStandardOutputFile("/dev/full");
+        tool.start(DOMIVOX_PORT_BIN, args);
+        QVERIFY(tool.waitForFinished(testsupport::allowMs(10000)));
+        QCOMPARE(tool.exitCode(), 1);
+        QVERIFY(tool.readAllStandardError().contains("output could not be written"));
     }
 
     void clearForgetsAndTheVariableStillComesFirst() {
@@ -390,7 +469,7 @@ private Q_SLOTS:
             QSKIP("strace cannot trace here (no ptrace permission)");
         QCOMPARE(tool.exitCode(), 0);
         const QString said = QString::fromLocal8Bit(tool.readAllStandardOutput());
-        QVERIFY2(said.contains("RTS was lowered at once and DTR kept raised"), qPrintable(said));
+        QVERIFY2(said.contains("no DTR and RTS lines"), qPrintable(said));
         QStringList calls;  // the requests on the device's descriptor, in order
         QString fd;
         for (const QString& line : QString::fromLocal8Bit(log.readAll()).split('\n')) {
@@ -444,6 +523,9 @@ private Q_SLOTS:
         QCOMPARE(run({"check"}), 0);
         QVERIFY2(out.contains("Port 1 (" + pty.slavePath() + ") opens at 2400 baud 8N1"),
                  qPrintable(out));
+        // The requests on the lines fail on a terminal that has none: no line "was lowered".
+        QVERIFY2(out.contains("has no DTR and RTS lines") && !out.contains("lowered"),
+                 qPrintable(out));
         QCOMPARE(pty.drain(), QByteArray());
         // Closed again: the program can have it.
         SerialControl comm;
@@ -456,6 +538,8 @@ private Q_SLOTS:
         QTest::newRow("missing") << "missing" << QStringList{"no such device", "domivox-port set"};
         QTest::newRow("busy") << "busy"
                               << QStringList{"the device is busy", "Another program holds"};
+        QTest::newRow("no serial device")
+            << "null" << QStringList{"(/dev/null) is not a serial device", "DOMIVOX_COM1"};
     }
     void checkSaysWhyPortOneDoesNotOpen() {
         QFETCH(QString, why);
@@ -464,6 +548,8 @@ private Q_SLOTS:
         SerialControl holder;
         if (why == "missing") {
             qputenv("DOMIVOX_COM1", (dev->path() + "/ttyUSB9").toLocal8Bit());
+        } else if (why == "null") {
+            qputenv("DOMIVOX_COM1", "/dev/null");
         } else {
             qputenv("DOMIVOX_COM1", pty.slavePath().toLocal8Bit());
             holder.setPortOpen(true);

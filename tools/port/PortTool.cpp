@@ -1,8 +1,12 @@
 #include "PortTool.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,8 +15,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileDevice>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTextStream>
 
 #include "platform/Errors.h"
@@ -31,15 +38,15 @@ const char* const kHelp =
     "       domivox-port set DEVICE    make DEVICE port 1: a path, a /dev/serial/by-id name\n"
     "                                  or the number the list shows\n"
     "       domivox-port clear         forget the choice\n"
-    "       domivox-port check         open port 1 at 2400 baud 8N1 and close it again,\n"
-    "                                  sending nothing: RTS is lowered as soon as it is\n"
-    "                                  open, DTR raised, and both lowered before closing\n"
+    "       domivox-port check         open port 1 at 2400 baud 8N1 as the program does and\n"
+    "                                  close it again, sending nothing; tells what DTR and\n"
+    "                                  RTS were while it was open and as it was closed\n"
     "       domivox-port --help\n"
     "\n"
     "Port 1 is the device named by the variable DOMIVOX_COM1 when it is set, else the device\n"
     "chosen with \"domivox-port set\", else /dev/ttyS0. The choice is kept for your user in\n"
     "Domivox's settings file, by its /dev/serial/by-id name when the device has one, so it\n"
-    "survives replugging.\n"
+    "survives replugging. set and check take only a serial port or a pseudo-terminal.\n"
     "\n"
     "--plain prints one line per device, fields separated by tabs: number, path, by-id name,\n"
     "USB vendor:product, manufacturer, description, serial number, where port 1 comes from\n"
@@ -112,12 +119,14 @@ QString clean(QString field) {
 
 // Port 1's remembered choice lives in the settings file: a file that is there but cannot be read
 // would make every command work on the default device as if nothing were remembered.
-bool settingsReadable(QTextStream& err) {
+bool settingsReadable(QTextStream& err, bool portFromVariable) {
     const std::optional<QString> problem = platform::SettingsBackend::readProblem();
     if (!problem)
         return true;
     err << "domivox-port: cannot read the settings file " << platform::SettingsBackend::filePath()
-        << ": " << *problem << "; port 1 is unknown until it can be read\n";
+        << ": " << *problem
+        << (portFromVariable ? "; the remembered choice cannot be changed until it can be read\n"
+                             : "; port 1 is unknown until it can be read\n");
     err.flush();
     return false;
 }
@@ -176,6 +185,53 @@ void list(bool plain, QTextStream& out) {
     out.flush();
 }
 
+QString& sysfsRoot() {
+    static QString root = QStringLiteral("/sys");
+    return root;
+}
+
+QString& udevDataRoot() {
+    static QString root = QStringLiteral("/run/udev/data");
+    return root;
+}
+
+// One line of a small text file (a sysfs attribute, never a device), trimmed; empty when absent.
+QString attribute(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(f.read(4096)).trimmed();
+}
+
+// Why a device cannot be port 1, or nothing when it can: it must be a serial port the kernel has
+// a driver for, or a pseudo-terminal (a board simulator, a test). Told from sysfs alone: opening
+// an unknown character device may do anything (a watchdog's starts counting down to a reboot).
+std::optional<QString> notSerial(const QString& path) {
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    struct stat st {};
+    if (canonical.isEmpty() || ::stat(QFile::encodeName(canonical).constData(), &st) != 0)
+        return QStringLiteral("no such device");
+    if (!S_ISCHR(st.st_mode))
+        return QStringLiteral("it is not a device");
+    const unsigned int majorNumber = major(st.st_rdev);
+    static const QRegularExpression pseudoTerminal(QStringLiteral("^/dev/pts/[0-9]+$"));
+    if (majorNumber >= 136 && majorNumber <= 143 && pseudoTerminal.match(canonical).hasMatch())
+        return std::nullopt;
+    // The tty of that name, and the very device node: a copy of a node elsewhere may be anything.
+    const QString entry =
+        sysfsRoot() + QStringLiteral("/class/tty/") + QFileInfo(canonical).fileName();
+    if (attribute(entry + QStringLiteral("/dev")) !=
+        QStringLiteral("%1:%2").arg(majorNumber).arg(minor(st.st_rdev)))
+        return QStringLiteral("it is not a terminal");
+    if (!QFileInfo::exists(entry + QStringLiteral("/device/driver")))
+        return QStringLiteral(
+            "it is a terminal with no serial port behind it (a virtual console "
+            "or the like)");
+    if (attribute(entry + QStringLiteral("/type")) == QLatin1String("0"))
+        return QStringLiteral("it is a built-in port the kernel found no chip behind");
+    return std::nullopt;
+}
+
 // A device named on the command line: a number from the list, a path, or a bare name found in
 // /dev or /dev/serial/by-id.
 QString deviceFromArgument(const QString& arg, QTextStream& err, bool& ok) {
@@ -189,9 +245,16 @@ QString deviceFromArgument(const QString& arg, QTextStream& err, bool& ok) {
                 << "; 'domivox-port' shows the numbers\n";
             return QString();
         }
-        ok = true;
+        // The list shows port 1 even when it is no serial device (a hand-edited path).
         const Device& d = all.at(n - 1);
-        return d.stableName.isEmpty() ? d.path : d.stableName;
+        const QString chosen = d.stableName.isEmpty() ? d.path : d.stableName;
+        if (const std::optional<QString> why = notSerial(chosen)) {
+            err << "domivox-port: device " << arg << " (" << chosen
+                << ") cannot be port 1: " << *why << '\n';
+            return QString();
+        }
+        ok = true;
+        return chosen;
     }
     QString path = arg;
     if (!arg.contains(QLatin1Char('/'))) {
@@ -207,8 +270,8 @@ QString deviceFromArgument(const QString& arg, QTextStream& err, bool& ok) {
         err << "domivox-port: " << arg << ": no such device\n";
         return QString();
     }
-    if (!S_ISCHR(st.st_mode)) {
-        err << "domivox-port: " << arg << " is not a serial device\n";
+    if (const std::optional<QString> why = notSerial(path)) {
+        err << "domivox-port: " << arg << " is not a serial device: " << *why << '\n';
         return QString();
     }
     ok = true;
@@ -263,10 +326,86 @@ int clear(QTextStream& out, QTextStream& err) {
     return kOk;
 }
 
+// The descriptors this process holds on a device (from /proc, which names each one's file).
+QSet<int> descriptorsOn(const QString& canonical) {
+    QSet<int> found;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& name :
+         fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        if (QFileInfo(fds.filePath(name)).symLinkTarget() == canonical)
+            found.insert(name.toInt());
+    return found;
+}
+
+// DTR and RTS as the device reports them.
+struct ModemLines {
+    bool known = false;
+    bool dtr = false;
+    bool rts = false;
+    int why = 0;  // errno when not known
+};
+
+ModemLines modemLinesOf(int fd) {
+    ModemLines lines;
+    int bits = 0;
+    if (fd < 0 || ::ioctl(fd, TIOCMGET, &bits) != 0) {
+        lines.why = fd < 0 ? EBADF : errno;
+        return lines;
+    }
+    lines.known = true;
+    lines.dtr = bits & TIOCM_DTR;
+    lines.rts = bits & TIOCM_RTS;
+    return lines;
+}
+
+// What the lines were, read back from the device rather than taken from the requests made.
+QString linesReport(const ModemLines& open, const ModemLines& closing, bool dtrAsked) {
+    if (!open.known && (open.why == ENOTTY || open.why == EINVAL))
+        return QStringLiteral(
+            "The device has no DTR and RTS lines to set (a pseudo-terminal, or "
+            "an adapter without them).\n");
+    if (!open.known)
+        return QStringLiteral("DTR and RTS could not be read back (%1).\n")
+            .arg(open.why == EBADF ? QStringLiteral("the opened device was not found in /proc")
+                                   : QString::fromLocal8Bit(std::strerror(open.why)));
+    const auto level = [](bool high) {
+        return high ? QStringLiteral("high") : QStringLiteral("low");
+    };
+    QString text = QStringLiteral(
+                       "Linux raises DTR and RTS as it opens the device; while it was "
+                       "open, DTR was %1 and RTS %2")
+                       .arg(level(open.dtr), level(open.rts));
+    if (closing.known)
+        text += QStringLiteral("; as it was closed, DTR was %1 and RTS %2")
+                    .arg(level(closing.dtr), level(closing.rts));
+    text += QStringLiteral(".\n");
+    if (open.rts)
+        text += QStringLiteral("The device did not take the request to lower RTS.\n");
+    if (open.dtr != dtrAsked)
+        text += QStringLiteral("The device did not take the request to %1 DTR.\n")
+                    .arg(dtrAsked ? QStringLiteral("raise") : QStringLiteral("lower"));
+    return text;
+}
+
 int check(QTextStream& out, QTextStream& err) {
+    const SerialControl::PortChoice choice = SerialControl::choiceFor(kPort);
+    const QString path = choice.device;
+    // A missing device is left to the opening, which tells what to do about it.
+    if (QFileInfo::exists(path)) {
+        if (const std::optional<QString> why = notSerial(path)) {
+            err << "domivox-port: port 1 (" << path << ") is not a serial device: " << *why
+                << "; it was not opened.\n"
+                << (choice.source == SerialControl::PortSource::Variable
+                        ? "Set DOMIVOX_COM1 to a serial device, or unset it.\n"
+                        : "Choose port 1 with 'domivox-port set'.\n");
+            err.flush();
+            return kFailed;
+        }
+    }
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    const QSet<int> before = descriptorsOn(canonical);
     SerialControl comm;
     comm.setReportOpenFailures(false);
-    const QString path = comm.devicePath();
     try {
         // As the program opens it, so a success here means the program's opening works too.
         comm.setRThreshold(2);
@@ -281,11 +420,17 @@ int check(QTextStream& out, QTextStream& err) {
         err.flush();
         return kFailed;
     }
+    // A second descriptor on the same opening: it reads the lines without touching them, and
+    // still can once the program's own is closed.
+    const QSet<int> opened = descriptorsOn(canonical) - before;
+    const int watch = opened.size() == 1 ? ::fcntl(*opened.begin(), F_DUPFD_CLOEXEC, 0) : -1;
+    const ModemLines whileOpen = modemLinesOf(watch);
     comm.setPortOpen(false);
+    const ModemLines closing = modemLinesOf(watch);
+    if (watch >= 0)
+        ::close(watch);
     out << "Port 1 (" << path << ") opens at 2400 baud 8N1; nothing was sent.\n"
-        << "The lines, as the program handles them: Linux raises DTR and RTS while it opens the "
-           "device; RTS was lowered at once and DTR kept raised; both were lowered before the "
-           "device was closed.\n";
+        << linesReport(whileOpen, closing, comm.DTREnable());
     out.flush();
     return kOk;
 }
@@ -314,24 +459,6 @@ bool numberedBefore(const QString& a, const QString& b) {
         ++j;
     }
     return a.size() - i < b.size() - j;
-}
-
-QString& sysfsRoot() {
-    static QString root = QStringLiteral("/sys");
-    return root;
-}
-
-QString& udevDataRoot() {
-    static QString root = QStringLiteral("/run/udev/data");
-    return root;
-}
-
-// One line of a small text file (a sysfs attribute, never a device), trimmed; empty when absent.
-QString attribute(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(f.read(4096)).trimmed();
 }
 
 // What udev recorded about a device (its "E:KEY=value" lines), when udev runs; nothing without.
@@ -488,7 +615,9 @@ Access accessTo(const QString& path) {
                 .arg(group)};
 }
 
-int run(const QStringList& args, QTextStream& out, QTextStream& err) {
+namespace {
+
+int dispatch(const QStringList& args, QTextStream& out, QTextStream& err) {
     bool plain = false;
     QStringList words;
     for (const QString& a : args) {
@@ -517,7 +646,11 @@ int run(const QStringList& args, QTextStream& out, QTextStream& err) {
     if (plain && command != QLatin1String("list"))
         return usageError(err, QStringLiteral("--plain goes with the list only"));
 
-    if (!settingsReadable(err))
+    // With the variable set, port 1 does not come from the file: only what changes it needs it.
+    const bool changes = command == QLatin1String("set") || command == QLatin1String("clear");
+    const bool fromVariable =
+        SerialControl::choiceFor(kPort).source == SerialControl::PortSource::Variable;
+    if ((changes || !fromVariable) && !settingsReadable(err, fromVariable))
         return kFailed;
     if (command == QLatin1String("set"))
         return set(words.at(1), out, err);
@@ -527,6 +660,21 @@ int run(const QStringList& args, QTextStream& out, QTextStream& err) {
         return check(out, err);
     list(plain, out);
     return kOk;
+}
+
+}  // namespace
+
+int run(const QStringList& args, QTextStream& out, QTextStream& err) {
+    const int status = dispatch(args, out, err);
+    out.flush();
+    if (out.status() == QTextStream::Ok)
+        return status;
+    // A full disk or a closed pipe: a script reading the output must not take it as complete.
+    const auto* file = qobject_cast<const QFileDevice*>(out.device());
+    err << "domivox-port: the output could not be written"
+        << (file ? QStringLiteral(": ") + file->errorString() : QString()) << '\n';
+    err.flush();
+    return status == kOk ? kFailed : status;
 }
 
 }  // namespace PortTool

@@ -1,6 +1,8 @@
 // domivox-port: lists the serial devices, remembers which one is port 1, and checks it.
 // `domivox-port --help` tells how.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -15,5 +17,12 @@ int main(int argc, char* argv[]) {
     QTextStream err(stderr);
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
-    return PortTool::run(args, out, err);
+    const int status = PortTool::run(args, out, err);
+    // What the stream took may still sit in stdio's buffer, whose writing can fail too.
+    if (std::fflush(stdout) != 0 && status == PortTool::kOk) {
+        std::fprintf(stderr, "domivox-port: the output could not be written: %s\n",
+                     std::strerror(errno));
+        return PortTool::kFailed;
+    }
+    return status;
 }

@@ -127,13 +127,23 @@ bool isSpace(char c) {
 
 const QByteArray kByteOrderMark("\xEF\xBB\xBF");
 
+// UTF-8 to text with a leading U+FEFF kept as a character: QString::fromUtf8 drops it, and a
+// file's text must come back exactly as it was.
+QString fromUtf8Exactly(QByteArrayView bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(bytes);
+}
+
 // The file as lines, each with its own ending, so that a save writes every line it does not
 // change back exactly as it stood: comments, blank lines, other programs' sections, duplicates,
 // damaged lines, the editor's line endings and byte-order mark.
 struct Document {
     struct Line {
         QByteArray text;  // without its ending
-        QByteArray end;   // "\n", "\r\n" or nothing (the last line)
+        // "\n", "\r\n", "\r" or nothing (the last line). A carriage return on its own ends a
+        // line too: editors of another age wrote them, and one left inside a line would read
+        // into its value and be lost with that value at the next save.
+        QByteArray end;
         // For a value line of a usable section: its key (section/name), where the value stands
         // in `text`, and what it holds.
         QString key;
@@ -148,26 +158,34 @@ struct Document {
     // lines are then read, and written back, through UTF-8).
     enum class Encoding { Utf8, Utf16LE, Utf16BE };
     Encoding encoding = Encoding::Utf8;
+    // The text begins with U+FEFF: a UTF-8 file's byte-order mark, or in a UTF-16 file one more
+    // mark after the file's own (left by an editor that added its mark to text that had one).
     bool byteOrderMark = false;
     // Why the file cannot be read at all (UTF-16 that does not decode); empty when it can.
     QString damage;
     QList<Line> lines;
 
+    // For a line the program adds: the file's first line break; a carriage return alone only
+    // when the file has nothing else.
     QByteArray lineEnding() const {
-        for (const Line& l : lines)
-            if (!l.end.isEmpty())
+        QByteArray any;
+        for (const Line& l : lines) {
+            if (l.end.endsWith('\n'))
                 return l.end;
-        return "\n";
+            if (any.isEmpty())
+                any = l.end;
+        }
+        return any.isEmpty() ? QByteArray("\n") : any;
     }
     QByteArray bytes() const {
-        QByteArray out;
+        QByteArray out = byteOrderMark ? kByteOrderMark : QByteArray();
         for (const Line& l : lines)
             out += l.text + l.end;
         if (encoding == Encoding::Utf8)
-            return byteOrderMark ? kByteOrderMark + out : out;
+            return out;
         const bool little = encoding == Encoding::Utf16LE;
         QStringEncoder encoder(little ? QStringEncoder::Utf16LE : QStringEncoder::Utf16BE);
-        const QByteArray text = encoder.encode(QString::fromUtf8(out));
+        const QByteArray text = encoder.encode(fromUtf8Exactly(out));
         return QByteArray(little ? "\xFF\xFE" : "\xFE\xFF") + text;
     }
 };
@@ -218,19 +236,26 @@ Document parseUtf16(const QByteArray& all) {
     Document doc;
     const bool little = all.startsWith("\xFF\xFE");
     doc.encoding = little ? Document::Encoding::Utf16LE : Document::Encoding::Utf16BE;
-    doc.byteOrderMark = true;
     const QByteArrayView rest = QByteArrayView(all).sliced(2);
-    QStringDecoder decoder(little ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+    // The file's mark is already taken off; a U+FEFF that follows it is text, kept as such.
+    QStringDecoder decoder(little ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE,
+                           QStringDecoder::Flag::ConvertInitialBom);
     const QString text = decoder.decode(rest);
     QStringEncoder encoder(little ? QStringEncoder::Utf16LE : QStringEncoder::Utf16BE);
     // A lone surrogate decodes and encodes again as it was, but has no UTF-8 form.
     const QByteArray utf8 = text.toUtf8();
     if (decoder.hasError() || QByteArray(encoder.encode(text)) != rest ||
-        QString::fromUtf8(utf8) != text) {
+        fromUtf8Exactly(utf8) != text) {
         doc.damage = QStringLiteral("it is UTF-16 text with damaged characters");
         return doc;
     }
-    return parseUtf8(utf8, 0, doc);
+    // After the mark, the text is read as a UTF-8 file's would be, a mark of its own included.
+    qsizetype from = 0;
+    if (utf8.startsWith(kByteOrderMark)) {
+        doc.byteOrderMark = true;
+        from = kByteOrderMark.size();
+    }
+    return parseUtf8(utf8, from, doc);
 }
 
 Document parse(const QByteArray& all) {
@@ -245,24 +270,43 @@ Document parse(const QByteArray& all) {
     return parseUtf8(all, from, doc);
 }
 
+// Takes the line that starts at `from` into `line` (its text and its ending); returns where the
+// next one starts.
+qsizetype nextLine(const QByteArray& all, qsizetype from, Document::Line& line) {
+    qsizetype to = from;
+    while (to < all.size() && all[to] != '\n' && all[to] != '\r')
+        ++to;
+    line.text = all.mid(from, to - from);
+    if (to == all.size())
+        return to;
+    if (all[to] == '\r' && to + 1 < all.size() && all[to + 1] == '\n')
+        line.end = "\r\n";
+    else
+        line.end = all.mid(to, 1);
+    return to + line.end.size();
+}
+
+// The name between the brackets of a section header, which may be followed by blanks and a
+// comment; nothing when the line is not a whole header. A name may hold ']' itself: the header
+// ends at the first ']' that only blanks or a comment follow.
+std::optional<QByteArray> headerName(const QByteArray& trimmed) {
+    for (qsizetype close = trimmed.indexOf(']'); close > 0;
+         close = trimmed.indexOf(']', close + 1)) {
+        qsizetype k = close + 1;
+        while (k < trimmed.size() && isBlank(trimmed[k]))
+            ++k;
+        if (k == trimmed.size() || trimmed[k] == ';' || trimmed[k] == '#')
+            return trimmed.mid(1, close - 1);
+    }
+    return std::nullopt;
+}
+
 Document parseUtf8(const QByteArray& all, qsizetype from, Document doc) {
     QString prefix;
     bool inUsableSection = true;
     while (from < all.size()) {
-        qsizetype to = all.indexOf('\n', from);
         Document::Line line;
-        if (to < 0) {
-            to = all.size();
-        } else {
-            line.end = "\n";
-        }
-        qsizetype textEnd = to;
-        if (!line.end.isEmpty() && textEnd > from && all[textEnd - 1] == '\r') {
-            --textEnd;
-            line.end = "\r\n";
-        }
-        line.text = all.mid(from, textEnd - from);
-        from = to + 1;
+        from = nextLine(all, from, line);
         const QByteArray trimmed = line.text.trimmed();
         if (trimmed.isEmpty() || trimmed.startsWith(';') || trimmed.startsWith('#')) {
             doc.lines.append(line);
@@ -270,9 +314,10 @@ Document parseUtf8(const QByteArray& all, qsizetype from, Document doc) {
         }
         if (trimmed.startsWith('[')) {
             // A damaged header must not move the keys below it into the section above it.
-            inUsableSection = trimmed.endsWith(']') && isUtf8(trimmed);
+            const std::optional<QByteArray> name = headerName(trimmed);
+            inUsableSection = name && isUtf8(*name);
             if (inUsableSection) {
-                prefix = QString::fromUtf8(trimmed.mid(1, trimmed.size() - 2)).trimmed();
+                prefix = QString::fromUtf8(*name).trimmed();
                 prefix.replace(QLatin1Char('\\'), QLatin1Char('/'));
                 line.isHeader = true;
                 line.section = prefix;

@@ -88,6 +88,20 @@ private Q_SLOTS:
             << kKey << "caption"
             << "second"
             << "second";
+        QTest::newRow("header with a comment")
+            << QByteArray("[Platform\\Serial] ; my ports\nCOM1=/dev/ttyUSB0\n") << kPorts << "COM1"
+            << "-"
+            << "/dev/ttyUSB0";
+        QTest::newRow("a lone carriage return ends the value")
+            << ser + "COM1=/dev/ttyUSB0\rCOM2=/dev/ttyUSB1\n"
+            << kPorts << "COM1"
+            << "-"
+            << "/dev/ttyUSB0";
+        QTest::newRow("a line after a lone carriage return is a line")
+            << ser + "COM1=/dev/ttyUSB0\rCOM2=\"/dev/ttyUSB1\"\n"
+            << kPorts << "COM2"
+            << "/dev/ttyUSB1"
+            << "/dev/ttyUSB1";
         QTest::newRow("keys under a damaged header are not the section's")
             << reg + "caption=\"a\"\n[broken\ncaption=\"b\"\n"
             << kKey << "caption"
@@ -163,6 +177,18 @@ private Q_SLOTS:
             << reg + "a=\"1\"\n[B]\n" + reg + "b=\"2\"\n\n"
             << kKey << "c"
             << "3" << reg + "a=\"1\"\n[B]\n" + reg + "b=\"2\"\nc=\"3\"\n\n";
+        QTest::newRow("header with a comment: the value goes in that section")
+            << QByteArray("[Platform\\Serial] # my ports\nCOM2=/dev/b\n") << kPorts << "COM1"
+            << "/dev/a"
+            << QByteArray("[Platform\\Serial] # my ports\nCOM2=/dev/b\nCOM1=\"/dev/a\"\n");
+        QTest::newRow("lone carriage return: what follows it stays")
+            << QByteArray("[Platform\\Serial]\nCOM1=/dev/ttyUSB0\rCOM2=/dev/ttyUSB1\n") << kPorts
+            << "COM1"
+            << "/dev/ttyACM0"
+            << QByteArray("[Platform\\Serial]\nCOM1=\"/dev/ttyACM0\"\rCOM2=/dev/ttyUSB1\n");
+        QTest::newRow("carriage returns only: a new line ends like the others")
+            << QByteArray("[Platform\\Serial]\rCOM1=/dev/a\r") << kPorts << "COM2"
+            << "/dev/b" << QByteArray("[Platform\\Serial]\rCOM1=/dev/a\rCOM2=\"/dev/b\"\r");
         QTest::newRow("removing takes every line of the key, nothing else")
             << QByteArray(
                    "[Platform\\Serial]\n; chosen\nCOM1=/dev/a\nCOM2=\"x\"\nCOM1=\"/dev/b\" ; b\n")
@@ -188,19 +214,26 @@ private Q_SLOTS:
 
     // A file an editor saved as UTF-16 (with its byte-order mark) reads, and stays UTF-16 with
     // every other line as it was; one whose UTF-16 is damaged is neither read nor replaced.
+    // "mark": the text itself begins with U+FEFF, after the file's byte-order mark.
     void utf16FilesStayUtf16_data() {
         QTest::addColumn<bool>("little");
-        QTest::newRow("little-endian") << true;
-        QTest::newRow("big-endian") << false;
+        QTest::addColumn<bool>("mark");
+        QTest::newRow("little-endian") << true << false;
+        QTest::newRow("big-endian") << false << false;
+        QTest::newRow("little-endian, text with its own mark") << true << true;
+        QTest::newRow("big-endian, text with its own mark") << false << true;
     }
     void utf16FilesStayUtf16() {
         QFETCH(bool, little);
+        QFETCH(bool, mark);
         const auto utf16 = [little](const QString& text) {
             QStringEncoder e(little ? QStringEncoder::Utf16LE : QStringEncoder::Utf16BE);
             return QByteArray(little ? "\xFF\xFE" : "\xFE\xFF") + QByteArray(e.encode(text));
         };
+        // The header comes first, so a mark read into it would hide the section.
         const QString head =
-            QString::fromUtf8("; K\u00fcche \U0001F600\r\n[Software\\VAZ\\Registry]\r\n");
+            (mark ? QStringLiteral("\uFEFF") : QString()) +
+            QString::fromUtf8("[Software\\VAZ\\Registry]\r\n; K\u00fcche \U0001F600\r\n");
         writeRaw(utf16(head + "caption=\"Caf\u00e9\" ; mine\r\n\r\n[B]\r\n"));
         QCOMPARE(store::read(kKey, "caption"), QString::fromUtf8("Caf\u00e9"));
         QVERIFY(!store::readProblem());
