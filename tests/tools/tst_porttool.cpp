@@ -273,6 +273,29 @@ private Q_SLOTS:
         QVERIFY(tool.readAllStandardError().contains("output could not be written"));
     }
 
+    // Cron, systemd units and bare systems run the tool in the C locale; its standard error is
+    // for its own words, not Qt's about the locale.
+    void theCLocaleLeavesStandardErrorQuiet_data() {
+        QTest::addColumn<QString>("variable");
+        QTest::newRow("LC_ALL=C") << "LC_ALL";
+        QTest::newRow("LANG=C") << "LANG";
+        QTest::newRow("no locale set") << QString();
+    }
+    void theCLocaleLeavesStandardErrorQuiet() {
+        QFETCH(QString, variable);
+        QProcessEnvironment env = toolEnvironment();
+        for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG", "LANGUAGE"})
+            env.remove(name);
+        if (!variable.isEmpty())
+            env.insert(variable, "C");
+        QProcess tool;
+        tool.setProcessEnvironment(env);
+        tool.start(DOMIVOX_PORT_BIN, {"--help"});
+        QVERIFY(tool.waitForFinished(testsupport::allowMs(10000)));
+        QCOMPARE(tool.exitCode(), 0);
+        QCOMPARE(tool.readAllStandardError(), QByteArray());
+    }
+
     void clearForgetsAndTheVariableStillComesFirst() {
         Pty pty, other;
         QCOMPARE(run({"clear"}), 0);  // nothing to forget: no settings file appears
