@@ -21,8 +21,8 @@
  *               1: the five states are kept in EEPROM (written at each change) and put back
  *               after any reset. A board with a bootloader still lets its pins float for the
  *               bootloader's 1-2 s after a reset first, so the relays drop out for that long
- *               and come back; only a board flashed without a bootloader keeps them within a
- *               few milliseconds (docs/board.md).
+ *               and come back; flashed without a bootloader the gap is the chip's start-up
+ *               delay, some 70 ms (docs/board.md).
  *   STATUS_LED  1 (default): D13 lights for a moment whenever a command letter arrives.
  *   DEVICEn_BIT which bit of port D drives device n (defaults 2..6), for boards wired otherwise;
  *               each device needs a bit of its own.
@@ -118,10 +118,12 @@ static const uint8_t device_bit[5] PROGMEM = {_BV(DEVICE1_BIT), _BV(DEVICE2_BIT)
  *
  * Nothing else reads as saved: an erased cell (0xFF) fails the top-bits rule, and whatever an
  * earlier sketch left must match a 16-bit check that includes its slot number. A power cut
- * while a record is written: the states and lap bytes go first, so until both check bytes
- * are new the slot holds old check bytes over new data, which the CRC rejects (it catches
- * every change confined to 16 neighbouring bits), and the record before it stays the
- * newest: the previous state, or nothing saved on a fresh ring.
+ * while a record is written: the states and lap bytes go first and the check last. A cut in
+ * the states or lap byte leaves new or half-written data under the old check, which the CRC
+ * rejects (it catches every change confined to 16 neighbouring bits); a cut in a check byte
+ * leaves a check that matches nothing but the record as meant. So the slot holds the whole
+ * new record or none, and otherwise the record before it stays the newest: the previous
+ * state, or nothing saved on a fresh ring.
  */
 #define SLOT_SIZE 4
 #define SLOTS 256
