@@ -6,7 +6,8 @@
 //   pin D2 0 12                        pin PD2 now at 0, 1, z (floating) or p (pulled up);
 //                                      the last figure counts CPU cycles since the last reset
 //   reset mcusr=0x08                   a reset happened; MCUSR as the reset left it
-//   fed 0x61                           a byte from the terminal went into the receiver
+//   fed 0x61                           a byte from the terminal went into the receiver (not
+//                                      told during a burst)
 //   tx 0x41                            the firmware transmitted a byte
 //   eewrite 0 0x05                     an EEPROM cell was programmed (address, value)
 //   synced                             answer to "sync": every byte taken in has been handled,
