@@ -6,17 +6,29 @@
 //   pin D2 0 12                        pin PD2 now at 0, 1, z (floating) or p (pulled up);
 //                                      the last figure counts CPU cycles since the last reset
 //   reset mcusr=0x08                   a reset happened; MCUSR as the reset left it
-//   fed 0x61                           a byte from the terminal went into the receiver
+//   fed 0x61                           a byte from the terminal went into the receiver (not
+//                                      told during a burst)
 //   tx 0x41                            the firmware transmitted a byte
 //   eewrite 0 0x05                     an EEPROM cell was programmed (address, value)
-//   synced                             answer to "sync": every byte taken in has been handled
+//   synced                             answer to "sync": every byte taken in has been handled,
+//                                      and the firmware has had 10 ms since its last reset
 //   regs ubrr=416 u2x=0 ...            answer to "regs": the UART's registers and the line
 //                                      settings the terminal's other end chose
 //   eeprom 0x05                        answer to "eeprom": the first EEPROM cell
+//   cut 4 0x12                         the power failed while a cell was programmed, leaving
+//                                      it at this value; a reset follows
+//   burst done                         a burst has been fed and handled
 //   halt N                             the core stopped (state N) and the emulator ends
 //
 // Commands on stdin, one a line: sync, regs, eeprom, reset (the RESET pin pulled low), wdt
-// (the watchdog armed at its shortest period, as a runaway firmware would leave it), quit.
+// (the watchdog armed at its shortest period, as a runaway firmware would leave it), quit, and
+//   poke ADDR XX XX ...   EEPROM cells from ADDR set, as an earlier sketch may leave them
+//   cut N                 the power fails during the Nth cell programmed from now on
+//   burst N               N letters, each switching one device, fed back to back and handled
+//                         without waiting for the clock
+//   flags XX              the next byte fed arrives with these error bits in UCSR0A
+//   unplug                the adapter is gone: the terminal's bytes no longer reach RXD, and
+//                         while RXD is neither driven nor pulled up it picks up noise bytes
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -35,6 +47,7 @@
 
 extern "C" {
 #include <avr_eeprom.h>
+#include <avr_extint.h>
 #include <avr_ioport.h>
 #include <avr_uart.h>
 #include <sim_avr.h>
@@ -55,6 +68,7 @@ constexpr uint16_t kUcsr0b = 0xC1;
 constexpr uint16_t kUcsr0c = 0xC2;
 constexpr uint16_t kUbrr0l = 0xC4;
 constexpr uint16_t kUbrr0h = 0xC5;
+constexpr uint16_t kUdr0 = 0xC6;
 constexpr uint32_t kHz = 16000000;
 // One byte at 2400 baud, ten bits with start and stop, in CPU cycles.
 constexpr avr_cycle_count_t kCyclesPerByte = kHz / 240;
@@ -69,6 +83,7 @@ struct Emulator {
     bool quit = false;
     avr_cycle_count_t resetCycle = 0;
     avr_cycle_count_t drainAt = 0;
+    avr_cycle_count_t lineFreeAt = 0;
     bool syncPending = false;
     std::deque<uint8_t> pending;
     std::string levels[2] = {"????????", "????????"};
@@ -76,6 +91,15 @@ struct Emulator {
     void (*coreReset)(avr_t*) = nullptr;
     avr_io_write_t eecrWrite = nullptr;
     void* eecrParam = nullptr;
+    avr_io_read_t udrRead = nullptr;
+    void* udrParam = nullptr;
+    int cutIn = 0;        // programmings until the power fails, 0 when none is planned
+    bool cutNow = false;  // the power has failed; reset once the instruction is done
+    bool fast = false;    // a burst runs: sleeps do not wait for the clock
+    bool unplugged = false;
+    uint8_t noise = 0x3C;   // the last noise byte
+    uint8_t flagsNext = 0;  // error bits for the next byte fed
+    uint8_t flagsSet = 0;   // error bits standing in UCSR0A until UDR0 is read
 };
 
 Emulator em;
@@ -132,15 +156,43 @@ void onReset(avr_t* avr) {
     em.dirty = true;
 }
 
+// The EEPROM itself: simavr's copy in and out refuses its last cell, and talks on stdout.
+uint8_t* eeprom() {
+    avr_eeprom_desc_t desc{nullptr, 0, 0};
+    avr_ioctl(em.avr, AVR_IOCTL_EEPROM_GET, &desc);
+    return desc.ee;
+}
+constexpr uint32_t kEepromSize = 1024;
+
 // Programming starts when EEPE is written one; the cell and value are in EEAR and EEDR then.
+// A cut leaves the cell between its old and its new value: the lowest bit that was to change
+// keeps its old level.
 void onEecrWrite(avr_t* avr, avr_io_addr_t addr, uint8_t v, void* param) {
-    if (v & 0x02)
-        say("eewrite %u 0x%02x", avr->data[kEearl] | (avr->data[kEearh] << 8), avr->data[kEedr]);
+    const uint16_t at = avr->data[kEearl] | (avr->data[kEearh] << 8);
+    const bool programs = v & 0x02;
+    const uint8_t old = programs ? eeprom()[at] : 0;
+    if (programs)
+        say("eewrite %u 0x%02x", at, avr->data[kEedr]);
     if (em.eecrWrite)
         em.eecrWrite(avr, addr, v, em.eecrParam);
     else
         avr->data[addr] = v;
+    if (programs && em.cutIn > 0 && --em.cutIn == 0) {
+        const uint8_t changed = old ^ avr->data[kEedr];
+        const uint8_t torn = avr->data[kEedr] ^ (changed & -changed);
+        eeprom()[at] = torn;
+        say("cut %u 0x%02x", at, torn);
+        em.cutNow = true;
+    }
     (void)param;
+}
+
+// Reading UDR0 clears the error bits that came with its byte, as on the chip.
+uint8_t onUdrRead(avr_t* avr, avr_io_addr_t addr, void*) {
+    const uint8_t v = em.udrRead ? em.udrRead(avr, addr, em.udrParam) : avr->data[addr];
+    avr->data[kUcsr0a] &= ~em.flagsSet;
+    em.flagsSet = 0;
+    return v;
 }
 
 // A register write the way an instruction of the firmware makes it, through the peripheral.
@@ -174,10 +226,7 @@ void command(const std::string& line) {
             d[kUbrr0l] | (d[kUbrr0h] << 8), (d[kUcsr0a] >> 1) & 1, d[kUcsr0b], d[kUcsr0c],
             d[kMcusr], d[kWdtcsr], lineSettings().c_str());
     } else if (line == "eeprom") {
-        uint8_t cell = 0;
-        avr_eeprom_desc_t desc{&cell, 0, 1};
-        avr_ioctl(em.avr, AVR_IOCTL_EEPROM_GET, &desc);
-        say("eeprom 0x%02x", desc.ee ? desc.ee[0] : 0);
+        say("eeprom 0x%02x", eeprom()[0]);
     } else if (line == "reset") {
         avr_reset(em.avr);
     } else if (line == "wdt") {
@@ -185,16 +234,55 @@ void command(const std::string& line) {
         writeIo(kWdtcsr, 0x08);  // WDE, shortest period
     } else if (line == "quit") {
         em.quit = true;
+    } else if (line.rfind("poke ", 0) == 0) {
+        char* end = nullptr;
+        for (uint32_t at = std::strtoul(line.c_str() + 5, &end, 0); at < kEepromSize; ++at) {
+            char* next = nullptr;
+            const auto v = static_cast<uint8_t>(std::strtoul(end, &next, 16));
+            if (next == end)
+                break;
+            eeprom()[at] = v;
+            end = next;
+        }
+    } else if (line.rfind("cut ", 0) == 0) {
+        em.cutIn = std::atoi(line.c_str() + 4);
+    } else if (line.rfind("burst ", 0) == 0) {
+        // Each letter switches one device: ON for all five, then OFF for all five.
+        static const char kOrder[] = "acegibdfhj";
+        for (int i = 0, n = std::atoi(line.c_str() + 6); i < n; ++i)
+            em.pending.push_back(kOrder[i % 10]);
+        em.fast = true;
+    } else if (line.rfind("flags ", 0) == 0) {
+        em.flagsNext = static_cast<uint8_t>(std::strtoul(line.c_str() + 6, nullptr, 16));
+    } else if (line == "unplug") {
+        em.unplugged = true;
+        em.pending.clear();
     }
+}
+
+// An input pin with neither its driver nor its pull-up on.
+bool rxdFloats() {
+    avr_ioport_state_t st{};
+    avr_ioctl(em.avr, AVR_IOCTL_IOPORT_GETSTATE('D'), &st);
+    return !(st.ddr & 1) && !(st.port & 1);
 }
 
 void feed() {
     avr_irq_t* in = avr_io_getirq(em.avr, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_INPUT);
-    while (em.xon && !em.pending.empty()) {
+    // One byte a byte's time, as the line brings them.
+    while (em.xon && !em.pending.empty() && em.avr->cycle >= em.lineFreeAt) {
         const uint8_t b = em.pending.front();
         em.pending.pop_front();
-        say("fed 0x%02x", b);
-        avr_raise_irq(in, b);
+        if (!em.fast)
+            say("fed 0x%02x", b);
+        // simavr keeps a framing error with its byte; the other error bits go into UCSR0A once
+        // the byte is in, since a byte arriving at an empty receiver clears DOR.
+        constexpr uint8_t kFe = 0x10;
+        avr_raise_irq(in, b | (em.flagsNext & kFe ? UART_INPUT_FE : 0));
+        em.flagsSet = em.flagsNext & ~kFe;
+        em.avr->data[kUcsr0a] |= em.flagsSet;
+        em.flagsNext = 0;
+        em.lineFreeAt = em.avr->cycle + kCyclesPerByte;
         em.drainAt = std::max(em.drainAt, em.avr->cycle) + kCyclesPerByte;
     }
 }
@@ -207,7 +295,7 @@ void service(long usec) {
         if (fds[0].revents & POLLIN) {
             uint8_t buf[256];
             const ssize_t n = ::read(em.master, buf, sizeof buf);
-            for (ssize_t i = 0; i < n; ++i)
+            for (ssize_t i = 0; i < n && !em.unplugged; ++i)
                 em.pending.push_back(buf[i]);
         }
         if (fds[1].revents & (POLLIN | POLLHUP)) {
@@ -231,15 +319,20 @@ void service(long usec) {
 // A sleep is one step of simulated time, however long the emulator really waits in it: a tick
 // every millisecond keeps the steps short, so what it reports comes in simulated-time order to
 // within a millisecond.
+// An unplugged line that floats picks up a noise byte whenever the last has gone in.
 avr_cycle_count_t tick(avr_t*, avr_cycle_count_t when, void*) {
+    if (em.unplugged && em.pending.empty() && rxdFloats()) {
+        em.noise = static_cast<uint8_t>(em.noise * 5 + 1);
+        em.pending.push_back(em.noise);
+    }
     return when + kHz / 1000;
 }
 
 // While the firmware sleeps, the emulator waits for the terminal or stdin in real time, so an
 // idle board costs no CPU and simulated time keeps roughly to the clock.
 void sleepHook(avr_t* avr, avr_cycle_count_t howLong) {
-    const uint32_t usec = avr_pending_sleep_usec(avr, howLong);
-    if (usec)
+    const uint32_t usec = em.fast ? 0 : avr_pending_sleep_usec(avr, howLong);
+    if (usec || em.fast)
         service(usec);
 }
 
@@ -270,6 +363,15 @@ int main(int argc, char** argv) {
     em.eecrWrite = eecr.w.c;
     em.eecrParam = eecr.w.param;
     eecr.w.c = onEecrWrite;
+    // INT0 and INT1 share pins with devices 1 and 2. The firmware never enables them, but
+    // simavr would look at a low pin every cycle for a level interrupt, which slows a board
+    // with those devices ON (active-low modules) to a crawl.
+    for (uint8_t n : {0, 1})
+        avr_extint_set_strict_lvl_trig(em.avr, n, 0);
+    auto& udr = em.avr->io[AVR_DATA_TO_IO(kUdr0)];
+    em.udrRead = udr.r.c;
+    em.udrParam = udr.r.param;
+    udr.r.c = onUdrRead;
 
     for (char port : {'B', 'D'}) {
         for (int n : {IOPORT_IRQ_REG_PORT, IOPORT_IRQ_DIRECTION_ALL}) {
@@ -284,10 +386,11 @@ int main(int argc, char** argv) {
     avr_irq_register_notify(uartIrq(UART_IRQ_OUTPUT), onTransmit, nullptr);
     avr_irq_register_notify(uartIrq(UART_IRQ_OUT_XON), onXon, nullptr);
     avr_irq_register_notify(uartIrq(UART_IRQ_OUT_XOFF), onXoff, nullptr);
-    // Bytes go in binary; simavr would otherwise echo the transmitter to its console too.
+    // Bytes go in binary; simavr would otherwise echo the transmitter to its console too, and
+    // sleep a little at each look at UCSR0A.
     uint32_t flags = 0;
     avr_ioctl(em.avr, AVR_IOCTL_UART_GET_FLAGS('0'), &flags);
-    flags &= ~AVR_UART_FLAG_STDIO;
+    flags &= ~(AVR_UART_FLAG_STDIO | AVR_UART_FLAG_POLL_SLEEP);
     avr_ioctl(em.avr, AVR_IOCTL_UART_SET_FLAGS('0'), &flags);
 
     char name[256] = {};
@@ -309,6 +412,10 @@ int main(int argc, char** argv) {
 
     for (unsigned long step = 0; !em.quit; ++step) {
         const int state = avr_run(em.avr);
+        if (em.cutNow) {
+            em.cutNow = false;
+            avr_reset(em.avr);
+        }
         if (em.resetSeen) {
             // Every peripheral has been reset by now, the watchdog's flag set where it fired.
             em.resetSeen = false;
@@ -326,9 +433,16 @@ int main(int argc, char** argv) {
         }
         if (step % 4096 == 0)
             service(0);
-        if (em.syncPending && em.pending.empty() && em.avr->cycle >= em.drainAt + kHz / 100) {
+        // 10 ms after the last byte and after the last reset: the firmware is ready by then.
+        const bool drained =
+            em.pending.empty() && em.avr->cycle >= std::max(em.drainAt, em.resetCycle) + kHz / 100;
+        if (em.syncPending && drained) {
             em.syncPending = false;
             say("synced");
+        }
+        if (em.fast && drained) {
+            em.fast = false;
+            say("burst done");
         }
     }
     avr_terminate(em.avr);

@@ -12,7 +12,9 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include "../support/TestSupport.h"
@@ -135,6 +137,24 @@ public:
     QStringList eepromWrites() const {
         return eeWrites_;
     }
+    int cuts() const {
+        return cuts_;
+    }
+    // Feeds `letters` changes back to back (see the emulator's "burst") and waits for them.
+    bool burst(int letters) {
+        const int before = bursts_;
+        send(QByteArray("burst ") + QByteArray::number(letters));
+        return waitFor([&] { return bursts_ > before; }, 30000);
+    }
+    // Resets the board the given way once it has handled what came before, and waits until
+    // it is up again.
+    bool reset(const char* how) {
+        const int before = resets_.size();
+        if (!sync())
+            return false;
+        send(how);
+        return waitFor([&] { return resets_.size() > before; }, 3000) && sync();
+    }
     QStringList transmitted() const {
         return tx_;
     }
@@ -164,6 +184,10 @@ private:
                 resets_ << w.value(1);
             } else if (kind == "eewrite") {
                 eeWrites_ << w.mid(1).join(' ');
+            } else if (kind == "cut") {
+                ++cuts_;
+            } else if (kind == "burst") {
+                ++bursts_;
             } else if (kind == "tx") {
                 tx_ << w.value(1);
             } else if (kind == "fed") {
@@ -184,6 +208,8 @@ private:
     QHash<QString, QString> answers_;
     int fed_ = 0;
     int synced_ = 0;
+    int cuts_ = 0;
+    int bursts_ = 0;
 };
 
 // A second writer on the board's terminal, for bytes the panel would never send.
@@ -319,6 +345,7 @@ private Q_SLOTS:
                 QVERIFY2(cycles >= 0 && cycles <= 32, qPrintable(QString::number(cycles)));
             }
             QCOMPARE(board->level("D1"), '1');  // the serial out pin idles high
+            QCOMPARE(board->level("D0"), 'p');  // the serial in pin never floats
             QCOMPARE(board->level("B5"), '0');  // the status LED is dark
             const QString regs = board->ask("regs");
             QVERIFY2(regs.contains("mcusr=0x00 wdtcsr=0x00"), qPrintable(regs));
@@ -436,41 +463,164 @@ private Q_SLOTS:
     void aResetRestoresTheStatesOnlyWithTheOption_data() {
         QTest::addColumn<QString>("variant");
         QTest::addColumn<QString>("afterReset");
-        QTest::addColumn<QStringList>("writes");
-        QTest::addColumn<QString>("cell");
+        QTest::addColumn<bool>("writes");
         QTest::newRow("restore off") << "default"
-                                     << "00000" << QStringList() << "0xff";
+                                     << "00000" << false;
         QTest::newRow("restore on") << "restore"
-                                    << "01001" << QStringList({"0 0x02", "0 0x12"}) << "0x12";
+                                    << "01001" << true;
     }
     void aResetRestoresTheStatesOnlyWithTheOption() {
         QFETCH(QString, variant);
         QFETCH(QString, afterReset);
-        QFETCH(QStringList, writes);
-        QFETCH(QString, cell);
+        QFETCH(bool, writes);
         Form1* f = startPanel(variant.toLatin1().constData());
         QVERIFY(f);
         QCOMPARE(click(f, 2), QStringList{levelFor(2, true)});
         QCOMPARE(click(f, 5), QStringList{levelFor(5, true)});
+        const QStringList written = board->eepromWrites();
+        QCOMPARE(!written.isEmpty(), writes);
         QCOMPARE(click(f, 2), QStringList());
         QCOMPARE(click(f, 5), QStringList());
         QVERIFY(pinsShow("01001"));
         // Written only when a state changed: the repeated commands wrote nothing.
-        QCOMPARE(board->eepromWrites(), writes);
-        QCOMPARE(board->ask("eeprom"), cell);  // where kept, bits 1 and 4: devices 2 and 5 ON
+        QCOMPARE(board->eepromWrites(), written);
 
         for (const char* reset : {"reset", "wdt"}) {
             board->takeChanges();
-            const int resetsBefore = board->resets().size();
-            board->send(reset);
-            QVERIFY(board->waitFor([&] { return board->resets().size() > resetsBefore; }, 3000));
-            QVERIFY(board->sync());
+            QVERIFY(board->reset(reset));
             QVERIFY2(pinsShow(afterReset), reset);
-            QCOMPARE(board->eepromWrites(), writes);  // restoring writes nothing
+            QCOMPARE(board->eepromWrites(), written);  // restoring writes nothing
         }
         // The panel's next command still counts from what the pins show.
         QCOMPARE(click(f, 7),
                  afterReset[1] == '1' ? QStringList{levelFor(2, false)} : QStringList());
+    }
+
+    // What an earlier sketch may have left in the EEPROM of a reused board.
+    void foreignEepromReadsAsNothingSaved_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("one byte at address 0") << QByteArray(1, 0x12);
+        QTest::newRow("zeros") << QByteArray(1024, 0);
+        QTest::newRow("text") << QByteArray("SSID=home;KEY=0123456789;MODE=2\x01\x02\x03");
+        QByteArray noise(1024, 0);
+        QRandomGenerator rng(32);
+        for (char& c : noise)
+            c = char(rng.bounded(256));
+        QTest::newRow("random bytes") << noise;
+    }
+    void foreignEepromReadsAsNothingSaved() {
+        QFETCH(QByteArray, content);
+        QVERIFY(startBoard("restore"));
+        board->send("poke 0 " + content.toHex(' '));
+        QVERIFY(board->reset("reset"));
+        QVERIFY(pinsShow("00000"));
+        // Saving works over it.
+        Injector line(board->pty());
+        QVERIFY(line.write("ci"));
+        QVERIFY(board->waitFor([&] { return pinsShow("01001"); }, 3000));
+        QVERIFY(board->reset("reset"));
+        QVERIFY(pinsShow("01001"));
+    }
+
+    // The power fails during the kth cell the change to "11001" programs.
+    void aTornWriteRestoresThePreviousStateOrNothing_data() {
+        QTest::addColumn<int>("changesBefore");
+        QTest::addColumn<int>("cell");
+        QTest::newRow("first lap, first cell") << 0 << 1;
+        QTest::newRow("first lap, last cell") << 0 << 4;
+        for (int k = 1; k <= 4; ++k)
+            QTest::addRow("ring gone round twice, cell %d", k) << 520 << k;
+    }
+    void aTornWriteRestoresThePreviousStateOrNothing() {
+        QFETCH(int, changesBefore);
+        QFETCH(int, cell);
+        QVERIFY(startBoard("restore"));
+        QVERIFY(board->burst(changesBefore));  // leaves every device OFF
+        Injector line(board->pty());
+        QVERIFY(line.write("ci"));
+        QVERIFY(board->waitFor([&] { return pinsShow("01001"); }, 3000));
+        QVERIFY(board->sync());
+        board->send(QByteArray("cut ") + QByteArray::number(cell));
+        QVERIFY(board->sync());
+        QVERIFY(line.write("a"));
+        QVERIFY(board->waitFor([&] { return board->cuts() == 1; }, 3000));
+        QVERIFY(board->sync());
+        QVERIFY2(pinsShow("01001") || pinsShow("00000"),
+                 qPrintable(board->takeChanges().join(' ')));
+    }
+
+    void tenThousandChangesWearEveryCellLittle() {
+        QVERIFY(startBoard("restore"));
+        // 10 002 letters: each switches one device, and the last two leave devices 1 and 2 ON.
+        QVERIFY(board->burst(10002));
+        QHash<QString, int> perCell;
+        for (const QString& w : board->eepromWrites())
+            ++perCell[w.section(' ', 0, 0)];
+        int most = 0;
+        for (int n : std::as_const(perCell))
+            most = qMax(most, n);
+        // Spread evenly over the 1 KiB, each cell takes one write in 256 changes at most.
+        QVERIFY2(most <= 40, qPrintable(QString::number(most)));
+        QVERIFY(board->reset("reset"));
+        QVERIFY(pinsShow("11000"));
+    }
+
+    void anUnpluggedLineStaysQuiet() {
+        QVERIFY(startBoard("default"));
+        board->takeChanges();
+        board->send("unplug");
+        QTest::qWait(allowMs(500));
+        QVERIFY(board->sync());
+        QCOMPARE(board->takeChanges(), QStringList());  // no letter: no relay, no LED
+    }
+
+    void aByteWithAnErrorFlag_data() {
+        QTest::addColumn<QString>("flags");
+        QTest::addColumn<bool>("counts");
+        QTest::newRow("overrun: a later byte was lost") << "08" << true;
+        QTest::newRow("framing error") << "10" << false;
+        QTest::newRow("parity error") << "04" << false;
+    }
+    void aByteWithAnErrorFlag() {
+        QFETCH(QString, flags);
+        QFETCH(bool, counts);
+        QVERIFY(startBoard("default"));
+        board->send(("flags " + flags).toLatin1());
+        QVERIFY(board->sync());  // taken before the byte
+        Injector line(board->pty());
+        QVERIFY(line.write("c"));
+        QVERIFY(board->waitFor([&] { return board->fed() == 1; }, 3000));
+        QVERIFY(board->sync());
+        QVERIFY(pinsShow(counts ? "01000" : "00000"));
+        QVERIFY(line.write("e"));  // and the next byte is clean again
+        QVERIFY(board->waitFor([&] { return pinsShow(counts ? "01100" : "00100"); }, 3000));
+    }
+
+    void twoDevicesOnOnePinDoNotBuild_data() {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<bool>("builds");
+        QTest::newRow("device 4 on device 1's pin") << "-DDEVICE4_BIT=PD2" << false;
+        QTest::newRow("devices 3 and 4 on PD5") << "-DDEVICE3_BIT=PD5" << false;
+        QTest::newRow("device 3 moved to a free pin") << "-DDEVICE3_BIT=PD7" << true;
+    }
+    void twoDevicesOnOnePinDoNotBuild() {
+#ifdef DOMIVOX_BOARD_EMULATOR
+        QFETCH(QString, option);
+        QFETCH(bool, builds);
+        QTemporaryDir out;
+        QProcess make;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* v : {"MAKEFLAGS", "MFLAGS", "MAKELEVEL"})
+            env.remove(v);
+        make.setProcessEnvironment(env);
+        make.setProcessChannelMode(QProcess::MergedChannels);
+        make.start(DOMIVOX_MAKE_PROGRAM, {"-s", "-C", DOMIVOX_FIRMWARE_SOURCE, "OUT=" + out.path(),
+                                          "CC=" DOMIVOX_AVR_GCC_PROGRAM, "EXTRA=" + option});
+        QVERIFY(make.waitForFinished(allowMs(60000)));
+        const QString said = QString::fromLocal8Bit(make.readAll());
+        QCOMPARE(make.exitCode() == 0, builds);
+        QCOMPARE(said.contains("two devices share one pin"), !builds);
+#endif
     }
 };
 
