@@ -26,7 +26,7 @@ chmod +x "$work/bin/"*
 
 export CHROOT_DIR=$work/chroot PATH=$work/bin:$PATH
 mkdir -p "$CHROOT_DIR/cache"
-# shellcheck source=../../.ci/chroot.sh
+# shellcheck source=.ci/chroot.sh
 source "$source_dir/.ci/chroot.sh"
 chroot_mirror() { echo http://deb.invalid/debian; }
 
