@@ -37,5 +37,6 @@ for pass in "debootstrap installed first" "cached"; do
         printf '%s\n' "$path" | head -n 5 >&2
         exit 1
     fi
-    tar -tf "$path" | grep -qx './etc/debian_version' || { echo "$pass: $path is not the system" >&2; exit 1; }
+    tar -tf "$path" >"$work/listing"
+    grep -qx './etc/debian_version' "$work/listing" || { echo "$pass: $path is not the system" >&2; exit 1; }
 done
