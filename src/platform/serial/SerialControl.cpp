@@ -3,6 +3,8 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QStringList>
 
 #include "platform/Errors.h"
@@ -57,6 +60,42 @@ int wakeSignal() {
         return int(SIGRTMIN);
     }();
     return sig;
+}
+
+qint64 steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+bool& pseudoTerminalDtr() {
+    static bool on = false;
+    return on;
+}
+
+// One device node: a node made again at the same path (an adapter plugged back in, a new
+// pseudo-terminal) differs in its inode or its change time, and its lines start down.
+struct NodeId {
+    dev_t rdev;
+    ino_t ino;
+    qint64 changedNs;
+    bool operator==(const NodeId& o) const {
+        return rdev == o.rdev && ino == o.ino && changedNs == o.changedNs;
+    }
+};
+
+std::optional<NodeId> nodeOf(const QString& device) {
+    struct stat st {};
+    if (device.isEmpty() || ::stat(QFile::encodeName(device).constData(), &st) != 0)
+        return std::nullopt;
+    return NodeId{st.st_rdev, st.st_ino,
+                  qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+}
+
+// The devices a closing in this run left with DTR up, by canonical path.
+QHash<QString, NodeId>& heldHigh() {
+    static QHash<QString, NodeId> held;
+    return held;
 }
 
 }  // namespace
@@ -139,6 +178,10 @@ QString SerialControl::stableNameFolder() {
 
 void SerialControl::setStableNameFolderForTesting(const QString& folder) {
     byIdFolder() = folder.isEmpty() ? QStringLiteral("/dev/serial/by-id") : folder;
+}
+
+void SerialControl::setPseudoTerminalDtrForTesting(bool on) {
+    pseudoTerminalDtr() = on;
 }
 
 void SerialControl::setModemLineWaitForTesting(ModemLineWait wait) {
@@ -253,9 +296,16 @@ void SerialControl::applyLineSettings() {
 }
 
 void SerialControl::setDTREnable(bool on) {
+    const bool rises = on && !dtrEnable_ && port_.isOpen() && hasDtr_;
     dtrEnable_ = on;
     if (port_.isOpen())
         applyDtr();
+    if (rises)
+        dtrRoseAt_ = steadyMs();
+}
+
+qint64 SerialControl::msSinceDtrRose() const {
+    return dtrRoseAt_ < 0 ? -1 : steadyMs() - dtrRoseAt_;
 }
 
 void SerialControl::applyDtr() {
@@ -291,18 +341,49 @@ void SerialControl::setPortOpen(bool open) {
     open_ = true;
 }
 
-void SerialControl::closeDevice() {
+void SerialControl::closeDevice(bool gone) {
     stopLineWatcher();
+    const bool dtrUp = hasDtr_ && dtrEnable_;
+    hasDtr_ = false;
+    dtrRoseAt_ = -1;
     if (!port_.isOpen())
         return;
+    if (keepLinesAtClose_ && !gone) {
+        closeKeepingLines(dtrUp);
+        return;
+    }
     // Closing drops the lines only when the line's HUPCL flag says so, and the settings the port
     // had before it was opened come back with the close: lower both here, whatever they say.
     ownRequest_ = true;
-    port_.setDataTerminalReady(false);
-    port_.setRequestToSend(false);
+    if (!keepLinesAtClose_) {
+        port_.setDataTerminalReady(false);
+        port_.setRequestToSend(false);
+    }
     port_.clearError();
     ownRequest_ = false;
     port_.close();
+}
+
+void SerialControl::closeKeepingLines(bool dtrUp) {
+    // The last close hangs the line up (DTR and RTS down) when HUPCL is set, and the serial
+    // port puts back the settings it found at opening, HUPCL included, as it closes. So the
+    // last close is made here, on a second handle, once the port has closed and HUPCL is off.
+    const int last = ::dup(int(port_.handle()));
+    ownRequest_ = true;
+    port_.clearError();
+    port_.close();
+    ownRequest_ = false;
+    if (last < 0)
+        return;
+    termios t{};
+    bool kept = ::tcgetattr(last, &t) == 0;
+    t.c_cflag &= ~tcflag_t(HUPCL);
+    kept = kept && ::tcsetattr(last, TCSANOW, &t) == 0;
+    ::close(last);
+    if (!kept || !dtrUp)
+        return;
+    if (const std::optional<NodeId> node = nodeOf(openedDevice_))
+        heldHigh().insert(openedDevice_, *node);
 }
 
 void SerialControl::startLineWatcher() {
@@ -408,14 +489,27 @@ void SerialControl::openDevice(bool reportOnStderr) {
     port_.clearError();
     ownRequest_ = false;
     applyDtr();
+    noteOpeningEdge(path);
     setFailure(Failure::None, QString());
     startLineWatcher();
+}
+
+void SerialControl::noteOpeningEdge(const QString& path) {
+    // open() raised DTR unless a closing in this run left it up on this very node.
+    openedDevice_ = QFileInfo(path).canonicalFilePath();
+    const auto held = heldHigh().constFind(openedDevice_);
+    const std::optional<NodeId> node = nodeOf(openedDevice_);
+    const bool wasUp = held != heldHigh().constEnd() && node && *held == *node;
+    heldHigh().remove(openedDevice_);
+    int lines = 0;
+    hasDtr_ = ::ioctl(int(port_.handle()), TIOCMGET, &lines) == 0 || pseudoTerminalDtr();
+    dtrRoseAt_ = hasDtr_ && !wasUp ? steadyMs() : -1;
 }
 
 void SerialControl::loseDevice() {
     // The port stays open for the program; only the dead device handle goes. The next write
     // opens the device again, so a USB adapter plugged back in at the same path just works.
-    closeDevice();
+    closeDevice(true);
 }
 
 SerialControl::Failure SerialControl::classifyOpenFailure(QSerialPort::SerialPortError error,
@@ -436,7 +530,7 @@ SerialControl::Failure SerialControl::classifyOpenFailure(QSerialPort::SerialPor
     }
 }
 
-void SerialControl::Output(const QString& text) {
+void SerialControl::reopenIfGone() {
     if (!open_) {
         // The reason the opening failed stays the one to tell.
         if (failure_ == Failure::None)
@@ -445,6 +539,10 @@ void SerialControl::Output(const QString& text) {
     }
     if (!port_.isOpen())
         openDevice(false);  // the device went away earlier; it may be back
+}
+
+void SerialControl::Output(const QString& text) {
+    reopenIfGone();
     const QByteArray bytes = text.toLatin1();
     lineError_ = QSerialPort::NoError;
     if (port_.write(bytes) != bytes.size()) {
