@@ -20,13 +20,16 @@ namespace device {
 // whether the board is reachable: a run of failed writes is told to the user once, whichever
 // of them meets it, and the first letter that goes out again ends the run.
 //
-// The main window owns the link: its start-up opens it and it closes with the window. Within
-// one run a closing leaves DTR as the board last saw it, so loading the main window again does
-// not restart a board whose reset hangs on DTR (an Uno, a Nano).
+// The main window owns the link: its start-up opens it and it closes with the window. A closing
+// leaves DTR as the board last saw it, so loading the main window again need not restart a
+// board whose reset hangs on DTR (an Uno, a Nano); whether it does is up to the adapter.
 //
-// After an opening that raised DTR such a board sits in its bootloader, which swallows what
-// arrives; letters wait until it is out (see kBootWindowMs), then go in the order they were
-// sent, whoever sent them.
+// Every port with a DTR line is taken to carry such a board: neither the adapter's USB id (the
+// same chips carry bare chips and boards with the reset cut) nor the user's word can be relied
+// on, and a wrong guess either way must not lose letters, while waiting for a board that does
+// not restart costs only time. After each opening, or DTR raised again, it sits in its
+// bootloader, which swallows what arrives; letters wait until it is out (kBootWindowMs), then go
+// in the order they were sent, whoever sent them.
 class BoardLink : public QObject {
     Q_OBJECT
 public:
@@ -62,9 +65,9 @@ public:
     // Nanos) waits about 1 s for an upload before starting the sketch; the older bootloader of
     // the Nano about 2 s, blinking first. Waiting covers the slower one with a quarter to
     // spare (the adapter takes a moment to pass DTR on, the firmware to set its pins and
-    // receiver up): nothing is lost on either, and the wait only follows an opening that
-    // raised DTR (the start, an adapter plugged back in), where it costs the first letter at
-    // most this long. A board without the reset loses nothing by the wait either.
+    // receiver up): nothing is lost on either, and the wait only follows an opening (the
+    // start, an adapter plugged back in, the main window loaded again), where it holds the
+    // first letters at most this long.
     static constexpr int kBootWindowMs = 2500;
     // Tests shorten it; a negative value puts kBootWindowMs back.
     static void setBootWindowForTesting(int ms);

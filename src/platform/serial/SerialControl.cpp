@@ -3,7 +3,6 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,7 +15,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
 #include <QStringList>
 
 #include "platform/Errors.h"
@@ -71,31 +69,6 @@ qint64 steadyMs() {
 bool& pseudoTerminalDtr() {
     static bool on = false;
     return on;
-}
-
-// One device node: a node made again at the same path (an adapter plugged back in, a new
-// pseudo-terminal) differs in its inode or its change time, and its lines start down.
-struct NodeId {
-    dev_t rdev;
-    ino_t ino;
-    qint64 changedNs;
-    bool operator==(const NodeId& o) const {
-        return rdev == o.rdev && ino == o.ino && changedNs == o.changedNs;
-    }
-};
-
-std::optional<NodeId> nodeOf(const QString& device) {
-    struct stat st {};
-    if (device.isEmpty() || ::stat(QFile::encodeName(device).constData(), &st) != 0)
-        return std::nullopt;
-    return NodeId{st.st_rdev, st.st_ino,
-                  qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
-}
-
-// The devices a closing in this run left with DTR up, by canonical path.
-QHash<QString, NodeId>& heldHigh() {
-    static QHash<QString, NodeId> held;
-    return held;
 }
 
 }  // namespace
@@ -343,13 +316,12 @@ void SerialControl::setPortOpen(bool open) {
 
 void SerialControl::closeDevice(bool gone) {
     stopLineWatcher();
-    const bool dtrUp = hasDtr_ && dtrEnable_;
     hasDtr_ = false;
     dtrRoseAt_ = -1;
     if (!port_.isOpen())
         return;
     if (keepLinesAtClose_ && !gone) {
-        closeKeepingLines(dtrUp);
+        closeKeepingLines();
         return;
     }
     // Closing drops the lines only when the line's HUPCL flag says so, and the settings the port
@@ -364,7 +336,7 @@ void SerialControl::closeDevice(bool gone) {
     port_.close();
 }
 
-void SerialControl::closeKeepingLines(bool dtrUp) {
+void SerialControl::closeKeepingLines() {
     // The last close hangs the line up (DTR and RTS down) when HUPCL is set, and the serial
     // port puts back the settings it found at opening, HUPCL included, as it closes. So the
     // last close is made here, on a second handle, once the port has closed and HUPCL is off.
@@ -376,14 +348,11 @@ void SerialControl::closeKeepingLines(bool dtrUp) {
     if (last < 0)
         return;
     termios t{};
-    bool kept = ::tcgetattr(last, &t) == 0;
-    t.c_cflag &= ~tcflag_t(HUPCL);
-    kept = kept && ::tcsetattr(last, TCSANOW, &t) == 0;
+    if (::tcgetattr(last, &t) == 0) {
+        t.c_cflag &= ~tcflag_t(HUPCL);
+        ::tcsetattr(last, TCSANOW, &t);
+    }
     ::close(last);
-    if (!kept || !dtrUp)
-        return;
-    if (const std::optional<NodeId> node = nodeOf(openedDevice_))
-        heldHigh().insert(openedDevice_, *node);
 }
 
 void SerialControl::startLineWatcher() {
@@ -489,21 +458,18 @@ void SerialControl::openDevice(bool reportOnStderr) {
     port_.clearError();
     ownRequest_ = false;
     applyDtr();
-    noteOpeningEdge(path);
+    noteOpeningEdge();
     setFailure(Failure::None, QString());
     startLineWatcher();
 }
 
-void SerialControl::noteOpeningEdge(const QString& path) {
-    // open() raised DTR unless a closing in this run left it up on this very node.
-    openedDevice_ = QFileInfo(path).canonicalFilePath();
-    const auto held = heldHigh().constFind(openedDevice_);
-    const std::optional<NodeId> node = nodeOf(openedDevice_);
-    const bool wasUp = held != heldHigh().constEnd() && node && *held == *node;
-    heldHigh().remove(openedDevice_);
+void SerialControl::noteOpeningEdge() {
+    // open() has just raised DTR. Whether it was still up from a closing that kept the lines
+    // depends on the adapter's driver (some switch their UART off when the port closes), and the
+    // pin itself cannot be read back: so every opening counts as a rise.
     int lines = 0;
     hasDtr_ = ::ioctl(int(port_.handle()), TIOCMGET, &lines) == 0 || pseudoTerminalDtr();
-    dtrRoseAt_ = hasDtr_ && !wasUp ? steadyMs() : -1;
+    dtrRoseAt_ = hasDtr_ ? steadyMs() : -1;
 }
 
 void SerialControl::loseDevice() {

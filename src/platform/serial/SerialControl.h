@@ -76,15 +76,16 @@ public:
     // gone or the port is not open.
     void reopenIfGone();
 
-    // How long ago this port last raised DTR from low, in milliseconds, or -1 when it has not
-    // since the device was opened. Every opening raises DTR inside the kernel's open(), so an
-    // opening counts unless an earlier closing in this run left DTR up on the same device (see
-    // setKeepLinesAtClose). A device without modem lines (a pseudo-terminal) has no DTR to raise.
+    // How long ago this port last raised DTR, in milliseconds, or -1 when it has not since the
+    // device was opened: every opening counts (the kernel's open() raises it), and so does
+    // DTREnable switched on while open. A device without modem lines (a pseudo-terminal) has no
+    // DTR to raise.
     qint64 msSinceDtrRose() const;
 
     // Closing normally lowers DTR and RTS. Kept, the lines stay as they are through the closing:
-    // the line's hang-up on close (HUPCL) is cleared, so a board whose reset hangs on DTR sees no
-    // edge when the same device is opened again in this run.
+    // the line's hang-up on close (HUPCL) is cleared, so where the adapter's driver leaves its
+    // lines alone too, a board whose reset hangs on DTR sees no edge when the device is opened
+    // again.
     void setKeepLinesAtClose(bool keep) { keepLinesAtClose_ = keep; }
 
     // Tests: a pseudo-terminal counts as a device with DTR (raised by every opening that follows
@@ -139,8 +140,8 @@ private:
     void startLineWatcher();
     void stopLineWatcher();
     void closeDevice(bool gone = false);
-    void closeKeepingLines(bool dtrUp);
-    void noteOpeningEdge(const QString& path);
+    void closeKeepingLines();
+    void noteOpeningEdge();
     void setFailure(Failure kind, const QString& reason);
     void openDevice(bool reportOnStderr);
     void loseDevice();
@@ -162,7 +163,6 @@ private:
     bool hasDtr_ = false;  // the open device has a DTR line
     bool keepLinesAtClose_ = false;
     qint64 dtrRoseAt_ = -1;  // steady-clock milliseconds
-    QString openedDevice_;   // the canonical path of the device opened
     bool open_ = false;
     int commPort_ = 1;
     bool ownRequest_ = false;  // errors raised by our own line requests are not line events
