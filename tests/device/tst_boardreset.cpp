@@ -55,10 +55,11 @@ class TestBoardReset : public QObject {
         t->Text12()->setText("1");  // applied at once
         t->cmdStart()->click();
     }
-    void clickLater(int button) {
-        QTimer::singleShot(150, this, [button] {
+    // While a letter is likely waiting: a click on Command10, or the main window closed.
+    void later(char step) {
+        QTimer::singleShot(150, this, [step] {
             if (Form1* f = WindowRegistry::find<Form1>())
-                f->Command(button)->click();
+                step == 'C' ? f->Command(10)->click() : f->Unload();
         });
     }
 
@@ -85,8 +86,9 @@ private Q_SLOTS:
     }
 
     // Steps: S show the main window, W wait until the board has started, X close the main window, a
-    // digit clicks that button (0 for 10), C clicks Command10 while a letter is likely waiting, P a
-    // one-second countdown applying 1 0 1 0 1, U pull the adapter out, R plug it back in.
+    // digit clicks that button (0 for 10), C clicks Command10 and K closes the main window while a
+    // letter is likely waiting, P a one-second countdown applying 1 0 1 0 1, U pull the adapter
+    // out, R plug it back in.
     void noLetterIsLostToARestart_data() {
         QTest::addColumn<QString>("steps");
         QTest::addColumn<int>("boardMs");
@@ -100,6 +102,8 @@ private Q_SLOTS:
         QTest::newRow("adapter plugged back") << "S1U2R3" << 300 << 400 << QByteArray("ae") << 2;
         QTest::newRow("a click queues behind the countdown's first letter")
             << "S1XURCP" << 300 << 400 << QByteArray("aajdehi") << 2;
+        QTest::newRow("main window closed while a click waits")
+            << "SK1" << 300 << 400 << QByteArray() << 1;
         QTest::newRow("countdown, main window closed, old bootloader")
             << "SWXP" << 2000 << -1 << QByteArray("adehi") << 1;
     }
@@ -121,8 +125,8 @@ private Q_SLOTS:
                 WindowRegistry::find<Form1>()->Unload(), testsupport::flushDeletes();
             else if (c >= '0' && c <= '9')
                 WindowRegistry::find<Form1>()->Command(c == '0' ? 10 : c - '0')->click();
-            else if (c == 'C')
-                clickLater(10);
+            else if (c == 'C' || c == 'K')
+                later(c);
             else if (c == 'P')
                 countdown();
             else if (c == 'U')
