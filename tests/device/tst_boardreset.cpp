@@ -63,6 +63,28 @@ class TestBoardReset : public QObject {
         });
     }
 
+    void play(const QString& steps, int boardMs) {
+        for (const QChar step : steps) {
+            const char c = step.toLatin1();
+            if (c == 'S')
+                watched(WindowRegistry::show<Form1>());
+            else if (c == 'W')
+                QTest::qWait(boardMs + 200);
+            else if (c == 'X')
+                WindowRegistry::find<Form1>()->Unload(), testsupport::flushDeletes();
+            else if (c >= '0' && c <= '9')
+                WindowRegistry::find<Form1>()->Command(c == '0' ? 10 : c - '0')->click();
+            else if (c == 'C' || c == 'K')
+                later(c);
+            else if (c == 'P')
+                countdown();
+            else if (c == 'U')
+                pullOut();
+            else if (c == 'R')
+                plugIn(boardMs);
+        }
+    }
+
 private Q_SLOTS:
     void init() {
         box = std::make_unique<testsupport::Sandbox>();
@@ -115,25 +137,12 @@ private Q_SLOTS:
         QFETCH(int, restartsSeen);
         device::BoardLink::setBootWindowForTesting(panelMs);
         plugIn(boardMs);
-        for (const QChar step : steps) {
-            const char c = step.toLatin1();
-            if (c == 'S')
-                watched(WindowRegistry::show<Form1>());
-            else if (c == 'W')
-                QTest::qWait(boardMs + 200);
-            else if (c == 'X')
-                WindowRegistry::find<Form1>()->Unload(), testsupport::flushDeletes();
-            else if (c >= '0' && c <= '9')
-                WindowRegistry::find<Form1>()->Command(c == '0' ? 10 : c - '0')->click();
-            else if (c == 'C' || c == 'K')
-                later(c);
-            else if (c == 'P')
-                countdown();
-            else if (c == 'U')
-                pullOut();
-            else if (c == 'R')
-                plugIn(boardMs);
-        }
+        QEventLoop running;  // clicks and timers run as under the program's own loop
+        QTimer::singleShot(0, &running, [&] {
+            play(steps, boardMs);
+            running.quit();
+        });
+        running.exec();
         board->waitTaken(arrives.size() - taken.size(), boardMs + 5000);
         QTest::qWait(100);  // nothing more
         pullOut();
