@@ -27,6 +27,7 @@ class TestBoardReset : public QObject {
     QByteArray taken, lost;  // of the boards already pulled out
     int restarts = 0;
     QList<bool> statusWhileRestarting;
+    std::unique_ptr<QObject> row;  // what is left of a row goes with it
 
     Form1* watched(Form1* f) {
         if (f && !f->property("watched").toBool()) {
@@ -57,7 +58,7 @@ class TestBoardReset : public QObject {
     }
     // While a letter is likely waiting: a click on Command10, or the main window closed.
     void later(char step) {
-        QTimer::singleShot(150, this, [step] {
+        QTimer::singleShot(150, row.get(), [step] {
             if (Form1* f = WindowRegistry::find<Form1>())
                 step == 'C' ? f->Command(10)->click() : f->Unload();
         });
@@ -70,10 +71,10 @@ class TestBoardReset : public QObject {
                 watched(WindowRegistry::show<Form1>());
             else if (c == 'W')
                 QTest::qWait(boardMs + 200);
-            else if (c == 'X')
-                WindowRegistry::find<Form1>()->Unload(), testsupport::flushDeletes();
-            else if (c >= '0' && c <= '9')
-                WindowRegistry::find<Form1>()->Command(c == '0' ? 10 : c - '0')->click();
+            else if (Form1* f = WindowRegistry::find<Form1>(); c == 'X' && f)
+                f->Unload(), testsupport::flushDeletes();
+            else if (c >= '0' && c <= '9' && f)
+                f->Command(c == '0' ? 10 : c - '0')->click();
             else if (c == 'C' || c == 'K')
                 later(c);
             else if (c == 'P')
@@ -88,6 +89,7 @@ class TestBoardReset : public QObject {
 private Q_SLOTS:
     void init() {
         box = std::make_unique<testsupport::Sandbox>();
+        row = std::make_unique<QObject>();
         testsupport::storeFactoryNames();
         qputenv("DOMIVOX_COM1", (dev.path() + "/ttyUSB0").toLocal8Bit());
         device::installMainPanel(
@@ -97,6 +99,7 @@ private Q_SLOTS:
              }});
     }
     void cleanup() {
+        row.reset();
         box.reset();
         board.reset();
         taken.clear();

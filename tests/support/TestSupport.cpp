@@ -160,7 +160,8 @@ void ResettingBoard::watch() {
         ::poll(&p, 1, 5);
         const bool hup = p.revents & POLLHUP;
         std::unique_lock<std::mutex> lock(mutex_);
-        if (!hup && !open) {
+        // Bytes while closed: it was opened, written to and closed between two looks.
+        if (!open && (!hup || (p.revents & POLLIN))) {
             open = true;
             if (hungUp) {
                 ++restarts_;
