@@ -324,10 +324,11 @@ void SerialControl::closeDevice(bool gone) {
         closeKeepingLines();
         return;
     }
-    // Closing drops the lines only when the line's HUPCL flag says so, and the settings the port
-    // had before it was opened come back with the close: lower both here, whatever they say.
     ownRequest_ = true;
     if (!keepLinesAtClose_) {
+        // Closing drops the lines only when the line's HUPCL flag says so, and the settings the
+        // port had before it was opened come back with the close: lower both here, whatever
+        // they say.
         port_.setDataTerminalReady(false);
         port_.setRequestToSend(false);
     }

@@ -88,8 +88,8 @@ public:
     // again.
     void setKeepLinesAtClose(bool keep) { keepLinesAtClose_ = keep; }
 
-    // Tests: a pseudo-terminal counts as a device with DTR (raised by every opening that follows
-    // a hang-up), so a board stand-in on one can restart the way a real board does.
+    // Tests: a pseudo-terminal counts as a device with DTR, so its openings are waited out like a
+    // real board's restart (a board stand-in on one restarts as it sees them).
     static void setPseudoTerminalDtrForTesting(bool on);
 
     // Received characters waiting unread (bounded: the rest waits in the device).
