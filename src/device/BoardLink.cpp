@@ -1,14 +1,32 @@
 #include "device/BoardLink.h"
 
+#include <QCoreApplication>
+#include <QEvent>
+
 #include "platform/Errors.h"
+#include "platform/clock/EventWait.h"
 #include "platform/serial/SerialControl.h"
 #include "platform/ui/MessageBox.h"
 
 namespace device {
+namespace {
+int& bootWindowMs() {
+    static int ms = BoardLink::kBootWindowMs;
+    return ms;
+}
+}  // namespace
 
 BoardLink::BoardLink(QObject* owner) : QObject(owner), port_(new platform::SerialControl(this)) {
     setObjectName(QStringLiteral("BoardLink"));
     port_->setObjectName(QStringLiteral("MSComm1"));
+    // Closing the main window and loading it again within a run need not restart the board.
+    port_->setKeepLinesAtClose(true);
+    if (owner)
+        owner->installEventFilter(this);
+}
+
+void BoardLink::setBootWindowForTesting(int ms) {
+    bootWindowMs() = ms < 0 ? kBootWindowMs : ms;
 }
 
 void BoardLink::open() {
@@ -25,14 +43,68 @@ void BoardLink::close() {
 }
 
 bool BoardLink::send(DeviceCommand command) {
-    try {
-        port_->Output(QString(QLatin1Char(command.letter())));
-    } catch (const platform::RuntimeError& e) {
-        lastError_ = e.message();
+    const auto letter = std::make_shared<Letter>(Letter{command, Letter::Waiting, QString()});
+    queue_.push_back(letter);
+    ++waiting_;
+    // Whoever waits innermost sends for everyone before it: the outer senders cannot run again
+    // until it returns.
+    for (;;) {
+        drain();
+        if (letter->state != Letter::Waiting)
+            break;
+        platform::handleEventsFor(msUntilBoardListens() / 1000.0);
+    }
+    if (--waiting_ == 0)
+        ownerMayGo();
+    if (letter->state == Letter::Failed) {
+        lastError_ = letter->error;
         return false;
     }
-    failures_.endRun();
     return true;
+}
+
+void BoardLink::drain() {
+    while (!queue_.empty()) {
+        Letter& head = *queue_.front();
+        try {
+            // A device that went away is opened again first, so the restart its opening causes
+            // is waited out like any other.
+            port_->reopenIfGone();
+            if (msUntilBoardListens() > 0)
+                return;
+            port_->Output(QString(QLatin1Char(head.command.letter())));
+            head.state = Letter::Sent;
+            failures_.endRun();
+        } catch (const platform::RuntimeError& e) {
+            head.state = Letter::Failed;
+            head.error = e.message();
+        }
+        queue_.pop_front();
+    }
+}
+
+int BoardLink::msUntilBoardListens() const {
+    const qint64 since = port_->msSinceDtrRose();
+    if (since < 0 || since >= bootWindowMs())
+        return 0;
+    return int(bootWindowMs() - since);
+}
+
+bool BoardLink::eventFilter(QObject* watched, QEvent* event) {
+    // The owner unloading while a sender waits (its close box, the program's end) would pull
+    // the link out from under it; its destruction waits until the last sender has returned.
+    if (watched == parent() && event->type() == QEvent::DeferredDelete && waiting_ > 0) {
+        ownerDeletePending_ = true;
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void BoardLink::ownerMayGo() {
+    if (!ownerDeletePending_)
+        return;
+    ownerDeletePending_ = false;
+    QCoreApplication::postEvent(parent(), new QDeferredDeleteEvent());
 }
 
 bool BoardLink::tellOnce(const QString& text, const QString& title) {

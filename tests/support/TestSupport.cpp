@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 
 #include <QCoreApplication>
@@ -112,6 +113,102 @@ void Pty::closeSlave() {
     if (slave_ >= 0)
         ::close(slave_);
     slave_ = -1;
+}
+
+namespace {
+qint64 steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+}  // namespace
+
+ResettingBoard::ResettingBoard(int bootWindowMs) : bootWindowMs_(bootWindowMs) {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
+        qFatal("posix_openpt failed");
+    path_ = QString::fromLocal8Bit(::ptsname(master_));
+    termios t{};
+    ::tcgetattr(master_, &t);  // the far side's settings
+    ::cfmakeraw(&t);
+    t.c_cflag |= HUPCL;
+    ::tcsetattr(master_, TCSANOW, &t);
+    platform::SerialControl::setPseudoTerminalDtrForTesting(true);
+    thread_ = std::thread([this] { watch(); });
+}
+
+ResettingBoard::~ResettingBoard() {
+    pullOut();
+    platform::SerialControl::setPseudoTerminalDtrForTesting(false);
+}
+
+void ResettingBoard::pullOut() {
+    if (master_ < 0)
+        return;
+    stop_ = true;
+    thread_.join();
+    ::close(master_);
+    master_ = -1;
+}
+
+void ResettingBoard::watch() {
+    bool open = false;
+    bool hungUp = true;
+    for (bool last = false; !last;) {
+        last = stop_;  // one more round for what is already written
+        pollfd p{master_, POLLIN, 0};
+        ::poll(&p, 1, 5);
+        const bool hup = p.revents & POLLHUP;
+        std::unique_lock<std::mutex> lock(mutex_);
+        // Bytes while closed: it was opened, written to and closed between two looks.
+        if (!open && (!hup || (p.revents & POLLIN))) {
+            open = true;
+            if (hungUp) {
+                ++restarts_;
+                bootUntil_ = steadyMs() + bootWindowMs_;
+            }
+        }
+        char buf[256];
+        const ssize_t n = (p.revents & POLLIN) ? ::read(master_, buf, sizeof buf) : 0;
+        for (ssize_t i = 0; i < n; ++i)
+            (steadyMs() < bootUntil_ ? lost_ : taken_).append(buf[i]);
+        if (hup) {
+            if (open) {
+                termios t{};
+                hungUp = ::tcgetattr(master_, &t) != 0 || (t.c_cflag & HUPCL);
+            }
+            open = false;
+            lock.unlock();
+            ::usleep(1000);
+        }
+    }
+}
+
+QByteArray ResettingBoard::taken() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return taken_;
+}
+QByteArray ResettingBoard::lost() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lost_;
+}
+int ResettingBoard::restarts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return restarts_;
+}
+bool ResettingBoard::restarting() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return steadyMs() < bootUntil_;
+}
+
+QByteArray ResettingBoard::waitTaken(int count, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (taken().size() < count && t.elapsed() < allowMs(timeoutMs)) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        ::usleep(1000);
+    }
+    return taken();
 }
 
 FakeModemLines::FakeModemLines() {

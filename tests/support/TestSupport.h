@@ -1,7 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include <termios.h>
 
@@ -43,6 +46,44 @@ private:
     int master_ = -1;
     int slave_ = -1;
     QString slavePath_;
+};
+
+// A board that restarts when DTR rises (an Uno, a Nano), on a pseudo-terminal that nothing but
+// the program holds open, so each opening and last closing of the program's side shows here.
+// An opening after a hang-up (the first one, or one after a closing with HUPCL set, which the
+// line starts with as a serial port's does) raises DTR: the board restarts and its bootloader
+// swallows what arrives for bootWindowMs. Letters taken and letters swallowed are kept apart.
+// While it exists the program counts a pseudo-terminal as a device with DTR.
+class ResettingBoard {
+public:
+    explicit ResettingBoard(int bootWindowMs);
+    ~ResettingBoard();
+    ResettingBoard(const ResettingBoard&) = delete;
+    ResettingBoard& operator=(const ResettingBoard&) = delete;
+
+    QString path() const { return path_; }
+    QByteArray taken() const;
+    QByteArray lost() const;
+    int restarts() const;
+    bool restarting() const;
+    // Keeps the program's events turning until `count` letters were taken, for at most
+    // timeoutMs (stretched by allowMs).
+    QByteArray waitTaken(int count, int timeoutMs = 3000);
+    // The adapter goes: the program's side sees the device go away. The records stay.
+    void pullOut();
+
+private:
+    void watch();
+    int master_ = -1;
+    QString path_;
+    const int bootWindowMs_;
+    mutable std::mutex mutex_;
+    QByteArray taken_;
+    QByteArray lost_;
+    int restarts_ = 0;
+    qint64 bootUntil_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
 };
 
 // Stands in for the kernel's modem-line wait of every serial port opened while it exists: each

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -57,6 +58,17 @@ int wakeSignal() {
         return int(SIGRTMIN);
     }();
     return sig;
+}
+
+qint64 steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+bool& pseudoTerminalDtr() {
+    static bool on = false;
+    return on;
 }
 
 }  // namespace
@@ -139,6 +151,10 @@ QString SerialControl::stableNameFolder() {
 
 void SerialControl::setStableNameFolderForTesting(const QString& folder) {
     byIdFolder() = folder.isEmpty() ? QStringLiteral("/dev/serial/by-id") : folder;
+}
+
+void SerialControl::setPseudoTerminalDtrForTesting(bool on) {
+    pseudoTerminalDtr() = on;
 }
 
 void SerialControl::setModemLineWaitForTesting(ModemLineWait wait) {
@@ -253,9 +269,16 @@ void SerialControl::applyLineSettings() {
 }
 
 void SerialControl::setDTREnable(bool on) {
+    const bool rises = on && !dtrEnable_ && port_.isOpen() && hasDtr_;
     dtrEnable_ = on;
     if (port_.isOpen())
         applyDtr();
+    if (rises)
+        dtrRoseAt_ = steadyMs();
+}
+
+qint64 SerialControl::msSinceDtrRose() const {
+    return dtrRoseAt_ < 0 ? -1 : steadyMs() - dtrRoseAt_;
 }
 
 void SerialControl::applyDtr() {
@@ -291,18 +314,46 @@ void SerialControl::setPortOpen(bool open) {
     open_ = true;
 }
 
-void SerialControl::closeDevice() {
+void SerialControl::closeDevice(bool gone) {
     stopLineWatcher();
+    hasDtr_ = false;
+    dtrRoseAt_ = -1;
     if (!port_.isOpen())
         return;
-    // Closing drops the lines only when the line's HUPCL flag says so, and the settings the port
-    // had before it was opened come back with the close: lower both here, whatever they say.
+    if (keepLinesAtClose_ && !gone) {
+        closeKeepingLines();
+        return;
+    }
     ownRequest_ = true;
-    port_.setDataTerminalReady(false);
-    port_.setRequestToSend(false);
+    if (!keepLinesAtClose_) {
+        // Closing drops the lines only when the line's HUPCL flag says so, and the settings the
+        // port had before it was opened come back with the close: lower both here, whatever
+        // they say.
+        port_.setDataTerminalReady(false);
+        port_.setRequestToSend(false);
+    }
     port_.clearError();
     ownRequest_ = false;
     port_.close();
+}
+
+void SerialControl::closeKeepingLines() {
+    // The last close hangs the line up (DTR and RTS down) when HUPCL is set, and the serial
+    // port puts back the settings it found at opening, HUPCL included, as it closes. So the
+    // last close is made here, on a second handle, once the port has closed and HUPCL is off.
+    const int last = ::dup(int(port_.handle()));
+    ownRequest_ = true;
+    port_.clearError();
+    port_.close();
+    ownRequest_ = false;
+    if (last < 0)
+        return;
+    termios t{};
+    if (::tcgetattr(last, &t) == 0) {
+        t.c_cflag &= ~tcflag_t(HUPCL);
+        ::tcsetattr(last, TCSANOW, &t);
+    }
+    ::close(last);
 }
 
 void SerialControl::startLineWatcher() {
@@ -408,14 +459,24 @@ void SerialControl::openDevice(bool reportOnStderr) {
     port_.clearError();
     ownRequest_ = false;
     applyDtr();
+    noteOpeningEdge();
     setFailure(Failure::None, QString());
     startLineWatcher();
+}
+
+void SerialControl::noteOpeningEdge() {
+    // open() has just raised DTR. Whether it was still up from a closing that kept the lines
+    // depends on the adapter's driver (some switch their UART off when the port closes), and the
+    // pin itself cannot be read back: so every opening counts as a rise.
+    int lines = 0;
+    hasDtr_ = ::ioctl(int(port_.handle()), TIOCMGET, &lines) == 0 || pseudoTerminalDtr();
+    dtrRoseAt_ = hasDtr_ ? steadyMs() : -1;
 }
 
 void SerialControl::loseDevice() {
     // The port stays open for the program; only the dead device handle goes. The next write
     // opens the device again, so a USB adapter plugged back in at the same path just works.
-    closeDevice();
+    closeDevice(true);
 }
 
 SerialControl::Failure SerialControl::classifyOpenFailure(QSerialPort::SerialPortError error,
@@ -436,7 +497,7 @@ SerialControl::Failure SerialControl::classifyOpenFailure(QSerialPort::SerialPor
     }
 }
 
-void SerialControl::Output(const QString& text) {
+void SerialControl::reopenIfGone() {
     if (!open_) {
         // The reason the opening failed stays the one to tell.
         if (failure_ == Failure::None)
@@ -445,6 +506,10 @@ void SerialControl::Output(const QString& text) {
     }
     if (!port_.isOpen())
         openDevice(false);  // the device went away earlier; it may be back
+}
+
+void SerialControl::Output(const QString& text) {
+    reopenIfGone();
     const QByteArray bytes = text.toLatin1();
     lineError_ = QSerialPort::NoError;
     if (port_.write(bytes) != bytes.size()) {

@@ -71,6 +71,27 @@ public:
     // not open or the device refuses the write.
     void Output(const QString& text);
 
+    // Opens the device again when it went away while the port was open and may be back (an
+    // adapter plugged in again); Output does it itself. Throws RuntimeError when it is still
+    // gone or the port is not open.
+    void reopenIfGone();
+
+    // How long ago this port last raised DTR, in milliseconds, or -1 when it has not since the
+    // device was opened: every opening counts (the kernel's open() raises it), and so does
+    // DTREnable switched on while open. A device without modem lines (a pseudo-terminal) has no
+    // DTR to raise.
+    qint64 msSinceDtrRose() const;
+
+    // Closing normally lowers DTR and RTS. Kept, the lines stay as they are through the closing:
+    // the line's hang-up on close (HUPCL) is cleared, so where the adapter's driver leaves its
+    // lines alone too, a board whose reset hangs on DTR sees no edge when the device is opened
+    // again.
+    void setKeepLinesAtClose(bool keep) { keepLinesAtClose_ = keep; }
+
+    // Tests: a pseudo-terminal counts as a device with DTR, so its openings are waited out like a
+    // real board's restart (a board stand-in on one restarts as it sees them).
+    static void setPseudoTerminalDtrForTesting(bool on);
+
     // Received characters waiting unread (bounded: the rest waits in the device).
     qint64 InBufferCount() const { return port_.bytesAvailable(); }
 
@@ -118,7 +139,9 @@ private:
     struct LineWatcher;
     void startLineWatcher();
     void stopLineWatcher();
-    void closeDevice();
+    void closeDevice(bool gone = false);
+    void closeKeepingLines();
+    void noteOpeningEdge();
     void setFailure(Failure kind, const QString& reason);
     void openDevice(bool reportOnStderr);
     void loseDevice();
@@ -137,6 +160,9 @@ private:
     QSerialPort::DataBits dataBits_ = QSerialPort::Data8;
     QSerialPort::StopBits stopBits_ = QSerialPort::OneStop;
     bool dtrEnable_ = false;
+    bool hasDtr_ = false;  // the open device has a DTR line
+    bool keepLinesAtClose_ = false;
+    qint64 dtrRoseAt_ = -1;  // steady-clock milliseconds
     bool open_ = false;
     int commPort_ = 1;
     bool ownRequest_ = false;  // errors raised by our own line requests are not line events
