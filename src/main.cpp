@@ -19,7 +19,6 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     platform::WindowRegistry::setEndWhenLastWindowCloses(true);
     platform::installFonts();
-    mainwindow::Form1::install();
 
     platform::WindowRegistry::show<startup::frmSplash>();
     if (platform::App::HasEnded())
