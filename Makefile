@@ -11,6 +11,8 @@ PACKAGES := build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev \
             libqt6opengl6-dev fonts-liberation fonts-dejavu-core libxcb1-dev qt6-qpa-plugins
 # The title written to a Wayland compositor directly.
 PACKAGES += qt6-base-private-dev libwayland-dev
+# domivox-send talks to the session bus through libdbus directly.
+PACKAGES += libdbus-1-dev
 
 # What the tests add: the desktops they run the windows on (X with a window manager, and a
 # headless Wayland compositor with Qt's Wayland plug-in) and the desktop file checks.

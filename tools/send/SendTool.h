@@ -1,10 +1,12 @@
 #pragma once
 
-#include <QStringList>
-#include <QTextStream>
+#include <ostream>
+#include <string>
+#include <vector>
 
 // The commands of domivox-send. Each asks the panel that runs in this user's session, over the
-// session bus, and reports what it answered.
+// session bus, and reports what it answered. Plain libdbus and no Qt: the tool runs from cron
+// and scripts, where starting it should cost no more than dbus-send does.
 namespace SendTool {
 
 enum Status {
@@ -14,6 +16,10 @@ enum Status {
     NoPanel = 3,  // no panel runs in this session (or no session bus at all)
 };
 
-int run(const QStringList& args, QTextStream& out, QTextStream& err);
+// DBUS_SESSION_BUS_ADDRESS, else $XDG_RUNTIME_DIR/bus, else /run/user/<uid>/bus: where a cron
+// job or a systemd user timer finds the bus of the same user's desktop.
+std::string sessionBusAddress();
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace SendTool

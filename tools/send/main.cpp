@@ -1,19 +1,14 @@
 // domivox-send: switches a device through the running Domivox panel. `domivox-send --help` tells
 // how.
-#include <cstdio>
-
-#include <QCoreApplication>
-#include <QTextStream>
+#include <clocale>
+#include <iostream>
 
 #include "SendTool.h"
-#include "platform/app/Utf8Locale.h"
 
 int main(int argc, char* argv[]) {
-    platform::preferUtf8Locale();
-    QCoreApplication app(argc, argv);
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    QStringList args = QCoreApplication::arguments();
-    args.removeFirst();
-    return SendTool::run(args, out, err);
+    // Captions are matched in any letter case, non-ASCII letters included.
+    if (!std::setlocale(LC_CTYPE, ""))
+        std::setlocale(LC_CTYPE, "C.UTF-8");
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return SendTool::run(args, std::cout, std::cerr);
 }
