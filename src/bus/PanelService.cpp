@@ -1,11 +1,14 @@
 #include "bus/PanelService.h"
 
+#include <QApplication>
 #include <QDBusConnectionInterface>
 #include <QTimer>
+#include <QWidget>
 
 #include "device/MainPanel.h"
 #include "platform/bus/SessionBus.h"
 #include "platform/ui/Window.h"
+#include "store/Module1.h"
 
 using device::DeviceAccount;
 using device::SwitchResult;
@@ -27,6 +30,16 @@ QString errorName(SwitchResult::Failure failure) {
 }
 
 constexpr int kApplySpacingMs = 250;
+
+// Until the disclaimer has been accepted the panel has no main window to offer, and switches
+// nothing: the first start is the user's, at the screen.
+bool accepted() {
+    return Module1::ReadSetting(QString::fromLatin1(Setting::disclaimer)) == QLatin1String("1");
+}
+
+const SwitchResult kNotAccepted{SwitchResult::Failure::NoPort,
+                                QStringLiteral("Domivox has not been set up yet: accept its "
+                                               "disclaimer on the screen first.")};
 
 }  // namespace
 
@@ -86,7 +99,8 @@ void PanelService::Switch(int device, bool on) {
     setDelayedReply(true);
     QTimer::singleShot(0, this, [this, call = message(), device, on] {
         const SwitchResult r =
-            DeviceAccount::instance().switchDevice(device, on, device::Sender::Bus);
+            accepted() ? DeviceAccount::instance().switchDevice(device, on, device::Sender::Bus)
+                       : kNotAccepted;
         connection_.send(r.sent() ? call.createReply()
                                   : call.createErrorReply(errorName(r.failure), r.reason));
     });
@@ -114,8 +128,9 @@ void PanelService::applyFrom(QDBusMessage call, QString pattern, int device) {
         const QChar c = pattern.at(device - 1);
         if (c != QLatin1Char('1') && c != QLatin1Char('0'))
             continue;
-        const SwitchResult r = DeviceAccount::instance().switchDevice(device, c == QLatin1Char('1'),
-                                                                      device::Sender::Bus);
+        const SwitchResult r = accepted() ? DeviceAccount::instance().switchDevice(
+                                                device, c == QLatin1Char('1'), device::Sender::Bus)
+                                          : kNotAccepted;
         if (!r.sent()) {
             connection_.send(call.createErrorReply(errorName(r.failure), r.reason));
             return;
@@ -128,6 +143,15 @@ void PanelService::applyFrom(QDBusMessage call, QString pattern, int device) {
 }
 
 void PanelService::Raise() {
+    if (!accepted()) {
+        // The disclaimer (or the splash before it) is what there is to bring forward.
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible()) {
+                w->raise();
+                w->activateWindow();
+            }
+        return;
+    }
     device::showMainPanel();
     if (device::MainPanel* main = device::findMainPanel()) {
         main->window().raise();

@@ -77,6 +77,7 @@ private Q_SLOTS:
     void init() {
         box = std::make_unique<testsupport::Sandbox>();
         testsupport::storeFactoryNames();
+        Module1::WriteSetting(Setting::disclaimer, "1");
         device::DeviceAccount::instance().reset();
         announced.clear();
         form = WindowRegistry::show<Form1>();
@@ -138,6 +139,8 @@ private Q_SLOTS:
         QTest::newRow("no port") << "no port" << QStringList{"2", "on"} << 1 << "not open";
         QTest::newRow("write fails")
             << "unplugged" << QStringList{"pattern", "11111"} << 1 << "controller board";
+        QTest::newRow("disclaimer not accepted")
+            << "first start" << QStringList{"pattern", "11111"} << 1 << "disclaimer";
         QTest::newRow("no panel") << "no panel" << QStringList{"2", "on"} << 3 << "no Domivox";
         QTest::newRow("unknown caption") << "" << QStringList{"START TV ON"} << 1 << "captioned";
         QTest::newRow("usage") << "" << QStringList{"2", "up"} << 2 << "on or off";
@@ -154,6 +157,8 @@ private Q_SLOTS:
             form = WindowRegistry::load<Form1>();
         } else if (fault == "unplugged") {
             box->pty().closeMaster();
+        } else if (fault == "first start") {
+            Module1::WriteSetting(Setting::disclaimer, "");
         } else if (fault == "no panel") {
             QVERIFY(panel.interface()->unregisterService("org.example.domivox"));
         }
