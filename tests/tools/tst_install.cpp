@@ -66,8 +66,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("path");
         for (const char* p :
              {DOMIVOX_PKGDIR "/domivox", DOMIVOX_PKGDIR "/serialcable.bmp",
-              DOMIVOX_PKGDIR "/README.RTF", "bin/domivox", "bin/domivox-board", "bin/domivox-port", "bin/domivox-send",
-              "share/applications/domivox.desktop",
+              DOMIVOX_PKGDIR "/README.RTF", "bin/domivox", "bin/domivox-board", "bin/domivox-port",
+              "bin/domivox-send", "share/applications/domivox.desktop",
               "share/metainfo/org.example.domivox.metainfo.xml",
               "share/icons/hicolor/48x48/apps/domivox.png",
               "share/icons/hicolor/128x128/apps/domivox.png",
