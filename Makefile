@@ -11,17 +11,21 @@ PACKAGES := build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev \
             libqt6opengl6-dev fonts-liberation fonts-dejavu-core libxcb1-dev qt6-qpa-plugins
 # The title written to a Wayland compositor directly.
 PACKAGES += qt6-base-private-dev libwayland-dev
+# domivox-send talks to the session bus through libdbus directly.
+PACKAGES += libdbus-1-dev
 
 # What the tests add: the desktops they run the windows on (X with a window manager, and a
 # headless Wayland compositor with Qt's Wayland plug-in) and the desktop file checks.
 TEST_PACKAGES := desktop-file-utils xvfb openbox wmctrl x11-utils qt6-wayland sway
 # The board firmware is built and run in an AVR emulator.
 TEST_PACKAGES += gcc-avr avr-libc simavr libsimavr-dev
+# The bus tests start a private session bus; the bus benchmark compares with dbus-send.
+TEST_PACKAGES += dbus-daemon dbus-bin
 # The shell scripts of CI, the benchmarks and the tools are checked by shellcheck.
 TEST_PACKAGES += shellcheck
 
 # The program and the tools installed beside it, without the tests.
-APP_TARGETS := domivox domivox-port domivox-board
+APP_TARGETS := domivox domivox-port domivox-send domivox-board
 
 .PHONY: all deps test-deps configure build app run test bench soak install clean format
 

@@ -15,12 +15,14 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXE
 # The hardening Debian builds its own packages with: checked libc calls where the optimiser can
 # prove buffer sizes, and the symbol table read-only once loaded.
 get_property(DOMIVOX_ROOM_TARGETS GLOBAL PROPERTY DOMIVOX_ROOM_TARGETS)
-foreach(target ${DOMIVOX_ROOM_TARGETS} domivox domivox_board_core domivox-board)
+foreach(target ${DOMIVOX_ROOM_TARGETS} domivox domivox_board_core domivox-board domivox_send_core
+               domivox-send)
     target_compile_definitions(${target} PRIVATE
                                $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
 endforeach()
 target_link_options(domivox PRIVATE -Wl,-z,relro,-z,now)
 target_link_options(domivox-board PRIVATE -Wl,-z,relro,-z,now)
+target_link_options(domivox-send PRIVATE -Wl,-z,relro,-z,now)
 
 install(TARGETS domivox RUNTIME DESTINATION ${DOMIVOX_PKGDIR})
 install(FILES assets/serialcable.bmp assets/README.RTF DESTINATION ${DOMIVOX_PKGDIR})
@@ -90,6 +92,9 @@ controller board on the first serial port, one command letter per action.
 It has ON and OFF buttons per device, a countdown that applies a five-device
 pattern, remote switching through the title of a web page, and a password
 lock.
+.
+The running panel offers its devices on the session bus, and domivox-send
+switches them from a shell, a cron job or a systemd timer.
 .
 The package also holds domivox-board, which plays the controller board on a
 pseudo-terminal, to try the program without hardware.")

@@ -67,13 +67,14 @@ private Q_SLOTS:
         for (const char* p :
              {DOMIVOX_PKGDIR "/domivox", DOMIVOX_PKGDIR "/serialcable.bmp",
               DOMIVOX_PKGDIR "/README.RTF", "bin/domivox", "bin/domivox-board", "bin/domivox-port",
-              "share/applications/domivox.desktop",
+              "bin/domivox-send", "share/applications/domivox.desktop",
               "share/metainfo/org.example.domivox.metainfo.xml",
               "share/icons/hicolor/48x48/apps/domivox.png",
               "share/icons/hicolor/128x128/apps/domivox.png",
               "share/icons/hicolor/256x256/apps/domivox.png",
               "share/icons/hicolor/scalable/apps/domivox.svg", "share/man/man1/domivox.1.gz",
-              "share/man/man1/domivox-board.1.gz", "share/man/man1/domivox-port.1.gz"})
+              "share/man/man1/domivox-board.1.gz", "share/man/man1/domivox-port.1.gz",
+              "share/man/man1/domivox-send.1.gz", "share/bash-completion/completions/domivox-send"})
             QTest::newRow(p) << QString(p);
     }
     void theTreeHoldsTheProgramItsFilesAndItsMenuEntry() {

@@ -53,7 +53,7 @@ class TestPackage : public QObject {
     QString unpacked(const QString& path) const { return root + "/" + path; }
 
     static QStringList manPages() {
-        QStringList pages = {"domivox", "domivox-board"};
+        QStringList pages = {"domivox", "domivox-board", "domivox-send"};
 #ifdef DOMIVOX_HAS_PORT
         pages << "domivox-port";
 #endif
@@ -163,6 +163,9 @@ private Q_SLOTS:
 #ifdef DOMIVOX_HAS_PORT
         QTest::newRow("port tool") << "usr/bin/domivox-port" << exe << QString();
 #endif
+        QTest::newRow("send tool") << "usr/bin/domivox-send" << exe << QString();
+        QTest::newRow("send completion")
+            << "usr/share/bash-completion/completions/domivox-send" << file << QString();
         QTest::newRow("menu entry")
             << "usr/share/applications/domivox.desktop" << file << QString();
         QTest::newRow("metainfo") << "usr/share/metainfo/org.example.domivox.metainfo.xml" << file
