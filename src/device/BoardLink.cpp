@@ -42,8 +42,8 @@ void BoardLink::close() {
     port_->setPortOpen(false);
 }
 
-bool BoardLink::send(DeviceCommand command) {
-    const auto letter = std::make_shared<Letter>(Letter{command, Letter::Waiting, QString()});
+bool BoardLink::send(DeviceCommand command, quint64* order) {
+    const auto letter = std::make_shared<Letter>(Letter{command, Letter::Waiting, QString(), 0});
     queue_.push_back(letter);
     ++waiting_;
     // Whoever waits innermost sends for everyone before it: the outer senders cannot run again
@@ -60,6 +60,8 @@ bool BoardLink::send(DeviceCommand command) {
         lastError_ = letter->error;
         return false;
     }
+    if (order)
+        *order = letter->order;
     return true;
 }
 
@@ -74,6 +76,8 @@ void BoardLink::drain() {
                 return;
             port_->Output(QString(QLatin1Char(head.command.letter())));
             head.state = Letter::Sent;
+            head.order = ++written_;
+            newest_[head.command.device - 1] = head.order;
             failures_.endRun();
         } catch (const platform::RuntimeError& e) {
             head.state = Letter::Failed;

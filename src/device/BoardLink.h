@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <deque>
 #include <memory>
 
@@ -45,7 +46,12 @@ public:
     // send was called: while one waits for a restarting board, window events keep being handled
     // here, and a letter sent from one of them (a click, another device of a pattern, a poll)
     // queues behind it. The window that owns the link is not destroyed while a send waits.
-    bool send(DeviceCommand command);
+    // `order`, when given, gets the letter's place among all letters written.
+    bool send(DeviceCommand command, quint64* order = nullptr);
+    // The place of the newest letter written for device 1..5, 0 before any. A send nested in
+    // another's wait returns first although its letter went out second: the outer sender finds
+    // its letter is no longer the newest for the device and must not show it as the state.
+    quint64 newestFor(int device) const { return newest_.at(device - 1); }
     // The port's own words for the last failed send.
     QString lastError() const { return lastError_; }
 
@@ -80,6 +86,7 @@ private:
         DeviceCommand command;
         enum { Waiting, Sent, Failed } state = Waiting;
         QString error;
+        quint64 order = 0;
     };
     void drain();
     int msUntilBoardListens() const;
@@ -90,6 +97,8 @@ private:
     QString lastError_;
     std::deque<std::shared_ptr<Letter>> queue_;
     int waiting_ = 0;
+    quint64 written_ = 0;
+    std::array<quint64, DeviceCommand::kDevices> newest_{};
     bool ownerDeletePending_ = false;
 };
 

@@ -46,20 +46,27 @@ SwitchResult DeviceAccount::switchDevice(int device, bool on, Sender sender) {
                                "open: start Domivox again.")};
     const DeviceCommand command{device, on};
     BoardLink& link = panel->boardLink();
-    if (!link.send(command))
+    quint64 order = 0;
+    if (!link.send(command, &order))
         return failed(*panel, command, sender);
+    if (link.newestFor(device) == order)
+        announce(*panel, command, sender);
+    if (pausesAfter(sender))
+        Module2::Pause(0.25);
+    return {};
+}
 
+void DeviceAccount::announce(MainPanel& panel, DeviceCommand command, Sender sender) {
+    const int device = command.device;
+    const bool on = command.on;
     const int named = namedByOnButton(sender) ? device : command.button();
-    panel->showStatus(device, panel->buttonCaption(named), on);
+    panel.showStatus(device, panel.buttonCaption(named), on);
     const DeviceState now = on ? DeviceState::On : DeviceState::Off;
     const bool changed = states_[device - 1] != now;
     states_[device - 1] = now;
     Q_EMIT letterSent(device, on);
     if (changed)
         Q_EMIT stateChanged(device, now);
-    if (pausesAfter(sender))
-        Module2::Pause(0.25);
-    return {};
 }
 
 SwitchResult DeviceAccount::failed(MainPanel& panel, DeviceCommand command, Sender sender) {

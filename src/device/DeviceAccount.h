@@ -58,6 +58,8 @@ Q_SIGNALS:
 private:
     DeviceAccount() = default;
     SwitchResult failed(MainPanel& panel, DeviceCommand command, Sender sender);
+    // The status line, the state and the signals for a letter that went out.
+    void announce(MainPanel& panel, DeviceCommand command, Sender sender);
     void tell(MainPanel& panel, DeviceCommand command, Sender sender, const QString& why);
 
     std::array<DeviceState, DeviceCommand::kDevices> states_{};

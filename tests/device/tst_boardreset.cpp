@@ -1,4 +1,5 @@
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -7,6 +8,7 @@
 
 #include "../support/TestSupport.h"
 #include "device/BoardLink.h"
+#include "device/DeviceAccount.h"
 #include "device/MainPanel.h"
 #include "mainwindow/Form1.h"
 #include "platform/ui/WindowRegistry.h"
@@ -56,11 +58,12 @@ class TestBoardReset : public QObject {
         t->Text12()->setText("1");  // applied at once
         t->cmdStart()->click();
     }
-    // While a letter is likely waiting: a click on Command10, or the main window closed.
+    // While a letter is likely waiting: a click on Command10 or Command6, or the main window
+    // closed.
     void later(char step) {
         QTimer::singleShot(150, row.get(), [step] {
             if (Form1* f = WindowRegistry::find<Form1>())
-                step == 'C' ? f->Command(10)->click() : f->Unload();
+                step == 'K' ? f->Unload() : f->Command(step == 'C' ? 10 : 6)->click();
         });
     }
 
@@ -75,7 +78,7 @@ class TestBoardReset : public QObject {
                 f->Unload(), testsupport::flushDeletes();
             else if (c >= '0' && c <= '9' && f)
                 f->Command(c == '0' ? 10 : c - '0')->click();
-            else if (c == 'C' || c == 'K')
+            else if (c == 'C' || c == 'B' || c == 'K')
                 later(c);
             else if (c == 'P')
                 countdown();
@@ -155,6 +158,23 @@ private Q_SLOTS:
         QCOMPARE(lost, QByteArray());
         QCOMPARE(restarts, restartsSeen);
         QCOMPARE(statusWhileRestarting, QList<bool>(arrives.size(), false));
+    }
+
+    // The click waits inside the countdown's wait and returns first, though its letter for the
+    // same device went out second: the board and the status line must end on the click's.
+    void aLetterOvertakenOnTheLineDoesNotShowAsTheState() {
+        device::BoardLink::setBootWindowForTesting(400);
+        plugIn(300);
+        QEventLoop running;
+        QTimer::singleShot(0, &running, [&] {
+            play("S1XBP", 300);
+            running.quit();
+        });
+        running.exec();
+        board->waitTaken(7, 5000);
+        QCOMPARE(board->taken(), QByteArray("aabdehi"));
+        QVERIFY(WindowRegistry::find<Form1>()->Label(1)->text().endsWith("IS CURRENTLY OFF"));
+        QCOMPARE(device::toString(device::DeviceAccount::instance().state(1)), "off");
     }
 };
 
