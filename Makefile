@@ -11,6 +11,8 @@ PACKAGES := build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev \
             libqt6opengl6-dev fonts-liberation fonts-dejavu-core libxcb1-dev qt6-qpa-plugins
 # The title written to a Wayland compositor directly.
 PACKAGES += qt6-base-private-dev libwayland-dev
+# The MQTT client.
+PACKAGES += libmosquitto-dev
 
 # What the tests add: the desktops they run the windows on (X with a window manager, and a
 # headless Wayland compositor with Qt's Wayland plug-in) and the desktop file checks.
@@ -19,6 +21,9 @@ TEST_PACKAGES := desktop-file-utils xvfb openbox wmctrl x11-utils qt6-wayland sw
 TEST_PACKAGES += gcc-avr avr-libc simavr libsimavr-dev
 # The shell scripts of CI, the benchmarks and the tools are checked by shellcheck.
 TEST_PACKAGES += shellcheck
+# The MQTT tests run their own broker, talk to it with its command-line clients and make their
+# TLS certificates.
+TEST_PACKAGES += mosquitto mosquitto-clients openssl
 
 # The program and the tools installed beside it, without the tests.
 APP_TARGETS := domivox domivox-port domivox-board
