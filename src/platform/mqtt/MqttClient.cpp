@@ -44,6 +44,7 @@ struct MqttClient::Impl {
     // Counts teardowns, so that a report the library made about a connection already gone
     // cannot end the next one.
     int generation = 0;
+    bool reported = false;  // this connection's end has been told
     // Set by a refused CONNACK, which the library follows with a plain disconnect.
     Failure refusal = Failure::None;
     QString refusalText;
@@ -114,11 +115,16 @@ struct MqttClient::Impl {
             writer->setEnabled(mosquitto_want_write(mosq));
     }
 
+    // A failed TLS handshake closes the socket without the library's disconnect report.
     void after(int rc) {
-        (void)rc;  // failures arrive through the disconnect callback
-        if (mosq)
-            sync();
+        if (!mosq)
+            return;
+        if (rc != MOSQ_ERR_SUCCESS && mosquitto_socket(mosq) < 0)
+            report(rc);
+        sync();
     }
+
+    void report(int rc);
 
     void fail(Failure failure, const QString& reason) {
         destroy();
@@ -145,7 +151,16 @@ void onConnect(mosquitto*, void* obj, int rc) {
 }
 
 void onDisconnect(mosquitto*, void* obj, int rc) {
-    auto* d = static_cast<MqttClient::Impl*>(obj);
+    static_cast<MqttClient::Impl*>(obj)->report(rc);
+}
+
+}  // namespace
+
+void MqttClient::Impl::report(int rc) {
+    Impl* d = this;
+    if (d->reported)
+        return;
+    d->reported = true;
     const int savedErrno = errno;
     d->connected = false;
     MqttClient::Failure failure = MqttClient::Failure::Unreachable;
@@ -157,7 +172,11 @@ void onDisconnect(mosquitto*, void* obj, int rc) {
         failure = MqttClient::Failure::None;
     } else if (rc == MOSQ_ERR_TLS) {
         failure = MqttClient::Failure::Certificate;
-        reason = d->lastError.isEmpty() ? QStringLiteral("TLS handshake failed") : d->lastError;
+        // OpenSSL's words come last, after its codes: "error:0A000086:SSL routines::certificate
+        // verify failed".
+        reason = d->lastError.section(QLatin1String("::"), -1).trimmed();
+        if (reason.isEmpty())
+            reason = QStringLiteral("the TLS handshake failed");
     } else {
         errno = savedErrno;
         reason = libraryText(rc);
@@ -168,6 +187,8 @@ void onDisconnect(mosquitto*, void* obj, int rc) {
             d->fail(failure, reason);
     });
 }
+
+namespace {
 
 void onMessage(mosquitto*, void* obj, const mosquitto_message* m) {
     auto* d = static_cast<MqttClient::Impl*>(obj);
@@ -238,7 +259,7 @@ void MqttClient::Impl::start(const QString& address) {
     const int keepalive = std::max(4, options.keepaliveSeconds);
     const int rc = mosquitto_connect_async(mosq, host.constData(), options.port, keepalive);
     if (rc != MOSQ_ERR_SUCCESS) {
-        fail(Failure::Unreachable, libraryText(rc));
+        report(rc);
         return;
     }
     connectTimer.start(keepalive * 1000);
@@ -255,6 +276,7 @@ void MqttClient::open(const MqttOptions& options) {
     d_->destroy();
     d_->options = options;
     d_->refusal = Failure::None;
+    d_->reported = false;
     d_->lastError.clear();
     if (options.host.trimmed().isEmpty()) {
         d_->fail(Failure::Settings, QStringLiteral("no broker host is set"));
