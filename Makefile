@@ -19,6 +19,8 @@ PACKAGES += libmosquitto-dev
 TEST_PACKAGES := desktop-file-utils xvfb openbox wmctrl x11-utils qt6-wayland sway
 # The board firmware is built and run in an AVR emulator.
 TEST_PACKAGES += gcc-avr avr-libc simavr libsimavr-dev
+# The bus tests start a private session bus; the bus benchmark compares with dbus-send.
+TEST_PACKAGES += dbus-daemon dbus-bin
 # The shell scripts of CI, the benchmarks and the tools are checked by shellcheck.
 TEST_PACKAGES += shellcheck
 # The MQTT tests run their own broker, talk to it with its command-line clients and make their
@@ -26,7 +28,7 @@ TEST_PACKAGES += shellcheck
 TEST_PACKAGES += mosquitto mosquitto-clients openssl
 
 # The program and the tools installed beside it, without the tests.
-APP_TARGETS := domivox domivox-port domivox-board
+APP_TARGETS := domivox domivox-port domivox-send domivox-board
 
 .PHONY: all deps test-deps configure build app run test bench soak install clean format
 

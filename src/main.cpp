@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include "bus/PanelService.h"
 #include "mainwindow/Form1.h"
 #include "platform/app/AppInfo.h"
 #include "platform/ui/Fonts.h"
@@ -18,8 +19,11 @@ int main(int argc, char** argv) {
     // Windows decide when the program ends: the last visible one closing, or Exit.
     QApplication::setQuitOnLastWindowClosed(false);
     platform::WindowRegistry::setEndWhenLastWindowCloses(true);
+    // One panel per session: a second start brings the first one's main window forward
+    // instead of failing on the port the first one holds.
+    if (bus::PanelService::start(&app) == bus::PanelService::Start::AnotherPanelRaised)
+        return 0;
     platform::installFonts();
-    mainwindow::Form1::install();
 
     platform::WindowRegistry::show<startup::frmSplash>();
     if (platform::App::HasEnded())

@@ -4,9 +4,6 @@
 
 #include <QString>
 
-class QLabel;
-class QPushButton;
-
 namespace platform {
 class PictureBox;
 class Window;
@@ -16,15 +13,17 @@ namespace device {
 
 class BoardLink;
 
-// What the windows below the main window may ask of it: its buttons, status lines and
-// picture, the link to the board, and the window itself (caption, enabled, shown). The main
-// window lives in a room above them all and implements this; they never include it.
+// What the windows below the main window may ask of it: its button captions and picture, and
+// the window itself (caption, enabled, shown). Switching a device is not among them: that goes
+// through the DeviceAccount, which alone uses the link and the status lines. The main window
+// lives in a room above them all and implements this; they never include it.
 class MainPanel {
 public:
     virtual platform::Window& window() = 0;
-    virtual QPushButton* Command(int n) const = 0;  // 1..10
-    virtual QLabel* Label(int n) const = 0;         // 1..6
+    virtual QString buttonCaption(int n) const = 0;  // 1..10
+    virtual void setButtonCaption(int n, const QString& caption) = 0;
     virtual platform::PictureBox* Image1() const = 0;
+    // For the DeviceAccount.
     virtual BoardLink& boardLink() const = 0;
     // Shows "<caption> IS CURRENTLY ON" on green or "... OFF" on red in device n's status line.
     virtual void showStatus(int device, const QString& caption, bool on) = 0;

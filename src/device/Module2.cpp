@@ -1,14 +1,11 @@
 #include "device/Module2.h"
 
-#include <QPushButton>
-
-#include "device/BoardLink.h"
+#include "device/DeviceAccount.h"
 #include "device/MainPanel.h"
 #include "platform/Errors.h"
 #include "platform/clock/Clock.h"
 #include "platform/clock/EventWait.h"
 
-using device::BoardLink;
 using device::DeviceCommand;
 
 namespace Module2 {
@@ -16,18 +13,13 @@ namespace {
 int depth = 0;
 }
 
-void DeviceAction(int device, bool on) {
-    if (!DeviceCommand::valid(device))
+void DeviceAction(int device, bool on, device::Sender sender) {
+    if (!DeviceCommand::valid(device) || !device::loadMainPanel())
         return;
-    const DeviceCommand command{device, on};
-    device::MainPanel* form = device::loadMainPanel();
-    if (!form)
-        return;
-    BoardLink& link = form->boardLink();
-    if (!link.send(command))
-        throw platform::RuntimeError(link.lastError());
-    form->showStatus(device, form->Command(command.button())->text(), on);
-    Pause(0.25);
+    const device::SwitchResult r =
+        device::DeviceAccount::instance().switchDevice(device, on, sender);
+    if (!r.sent())
+        throw platform::RuntimeError(r.reason);
 }
 
 void Pause(double seconds) {

@@ -51,7 +51,7 @@ settings::settings() {
 void settings::Form_Load() {
     if (device::MainPanel* main = device::findMainPanel()) {
         for (int n = 1; n <= 10; ++n)
-            Text(n)->setText(main->Command(n)->text());
+            Text(n)->setText(main->buttonCaption(n));
         return;
     }
     // Without a main window the boxes start from the names the next one will show, so that
@@ -83,7 +83,7 @@ void settings::Form_Unload() {
     if (!main)
         return;
     for (int n = 1; n <= 10; ++n)
-        main->Command(n)->setText(Text(n)->text());
+        main->setButtonCaption(n, Text(n)->text());
 }
 
 }  // namespace editors

@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "device/BoardLink.h"
+#include "device/DeviceAccount.h"
 #include "device/DeviceCommand.h"
 #include "editors/caption1.h"
 #include "editors/settings.h"
@@ -76,11 +77,6 @@ void Form1::install() {
         {[]() -> device::MainPanel* { return platform::WindowRegistry::find<Form1>(); },
          []() -> device::MainPanel* { return platform::WindowRegistry::load<Form1>(); }});
 }
-
-namespace {
-// Whoever links the main window can load it from below, tests included.
-const bool installed = (Form1::install(), true);
-}  // namespace
 
 Form1::Form1() {
     initAssets();
@@ -204,6 +200,7 @@ void Form1::Form_Load() {
             Command(n)->setText(Module1::ReadSetting(Setting::ONBUTTON(n)));
         for (int n = 1; n <= 5; ++n)
             Command(n + 5)->setText(Module1::ReadSetting(Setting::OFFBUTTON(n)));
+        device::DeviceAccount::instance().noteCaptionsChanged();
 
         text69_->setText(Module1::ReadSetting(QString::fromLatin1(Setting::picture)));
         if (text69_->text() == QLatin1String("False"))
@@ -246,16 +243,23 @@ void Form1::showStatus(int device, const QString& caption, bool on) {
     Q_EMIT statusShown(device, on);
 }
 
-void Form1::sendFromButton(int button) {
-    const DeviceCommand command = DeviceCommand::forButton(button);
-    // The status line must keep showing the last command that really went out; clicking on
-    // while the board is unplugged should not bury the user in boxes.
-    if (!link_->send(command)) {
-        link_->tellOnce(link_->failureText(), QStringLiteral("Serial port"));
+QString Form1::buttonCaption(int n) const {
+    return Command(n)->text();
+}
+
+void Form1::setButtonCaption(int n, const QString& caption) {
+    if (Command(n)->text() == caption)
         return;
-    }
-    // A main-window button names the device by its ON button, whichever way it switches.
-    showStatus(command.device, Command(command.device)->text(), command.on);
+    Command(n)->setText(caption);
+    device::DeviceAccount::instance().noteCaptionsChanged();
+}
+
+void Form1::sendFromButton(int button) {
+    // The account keeps the status line on the last command that really went out, and tells a
+    // run of failures once, so clicking on while the board is unplugged buries nobody in boxes.
+    const DeviceCommand command = DeviceCommand::forButton(button);
+    device::DeviceAccount::instance().switchDevice(command.device, command.on,
+                                                   device::Sender::Button);
 }
 
 void Form1::Command1_Click() {

@@ -28,14 +28,16 @@ public:
     Form1();
 
     // Lets the rooms below find and load the main window (device::findMainPanel and
-    // device::loadMainPanel). The program does this first; linking Form1 does it too.
+    // device::loadMainPanel). Done once, by whatever includes this header (see below).
     static void install();
 
     platform::Window& window() override { return *this; }
 
-    // Controls other windows and the device actions reach.
-    QPushButton* Command(int n) const override { return commands_.at(n - 1); }  // 1..10
-    QLabel* Label(int n) const override { return labels_.at(n - 1); }           // 1..6
+    QString buttonCaption(int n) const override;
+    void setButtonCaption(int n, const QString& caption) override;
+
+    QPushButton* Command(int n) const { return commands_.at(n - 1); }  // 1..10
+    QLabel* Label(int n) const { return labels_.at(n - 1); }           // 1..6
     platform::PictureBox* Image1() const override { return image1_; }
     QLineEdit* Text69() const { return text69_; }
     QLineEdit* text20() const { return text20_; }
@@ -100,5 +102,9 @@ private:
     device::BoardLink* link_ = nullptr;
     platform::IntervalTimer* timer19_ = nullptr;
 };
+
+// The program and every test that holds the main window can load it from below; an inline
+// variable runs its initialiser once however many files include this.
+inline const bool kForm1Installed = (Form1::install(), true);
 
 }  // namespace mainwindow

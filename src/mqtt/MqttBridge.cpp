@@ -4,17 +4,37 @@
 #include <QDebug>
 #include <QSysInfo>
 
-#include "device/DeviceCommand.h"
-#include "device/MainPanel.h"
+#include "device/DeviceAccount.h"
 #include "mqtt/MqttTopics.h"
-
-#include <QPushButton>
 
 namespace mqtt {
 
 namespace {
 constexpr int kFirstRetryMs = 1000;
 constexpr int kLastRetryMs = 60000;
+
+// A set switches its device as the device's button does, through the one account every sender
+// shares; its letters and captions come back through the account's signals.
+MqttBridge::Devices accountDevices() {
+    MqttBridge::Devices d;
+    d.switchDevice = [](int n, bool on) {
+        return device::DeviceAccount::instance().switchDevice(n, on, device::Sender::Mqtt).reason;
+    };
+    d.caption = [](int n) { return device::DeviceAccount::instance().buttonCaption(n); };
+    d.state = [](int n) -> std::optional<bool> {
+        switch (device::DeviceAccount::instance().state(n)) {
+        case device::DeviceState::On:
+            return true;
+        case device::DeviceState::Off:
+            return false;
+        case device::DeviceState::Unknown:
+            break;
+        }
+        return std::nullopt;
+    };
+    return d;
+}
+
 }  // namespace
 
 MqttBridge& MqttBridge::instance() {
@@ -22,17 +42,12 @@ MqttBridge& MqttBridge::instance() {
     static MqttBridge* bridge = nullptr;
     if (!bridge) {
         bridge = new MqttBridge();
-        // INTERIM until the device account lands: the buttons themselves.
-        bridge->devices_.switchDevice = [](int n, bool on) {
-            if (device::MainPanel* p = device::loadMainPanel())
-                p->Command(device::DeviceCommand{n, on}.button())->click();
-            return QString();
-        };
-        bridge->devices_.caption = [](int n) {
-            device::MainPanel* p = device::findMainPanel();
-            return p ? p->Command(n)->text() : QString();
-        };
-        bridge->setParent(QCoreApplication::instance());
+        bridge->devices_ = accountDevices();
+        device::DeviceAccount& account = device::DeviceAccount::instance();
+        QObject::connect(&account, &device::DeviceAccount::letterSent, bridge,
+                         &MqttBridge::letterSent);
+        QObject::connect(&account, &device::DeviceAccount::captionsChanged, bridge,
+                         &MqttBridge::captionsChanged);
         QObject::connect(bridge, &QObject::destroyed, [] { bridge = nullptr; });
     }
     return *bridge;

@@ -3,8 +3,6 @@
 #include <QLineEdit>
 #include <QPointer>
 
-#include "device/BoardLink.h"
-#include "device/MainPanel.h"
 #include "device/Module2.h"
 #include "platform/Errors.h"
 #include "platform/ui/WindowRegistry.h"
@@ -15,22 +13,12 @@ namespace remote {
 namespace {
 
 // Runs one device-1 action for the poller. A write that fails (the board unplugged, the port
-// never opened) is told through the board link, once per run of failures whoever met it first;
+// never opened) is told by the device account, once per run of failures whoever met it first;
 // polling goes on regardless.
-void switchDeviceOne(const QPointer<internetsettings>& window, bool on) {
+void switchDeviceOne(bool on) {
     try {
-        Module2::DeviceAction(1, on);
-    } catch (const platform::RuntimeError& e) {
-        device::MainPanel* main = device::findMainPanel();
-        if (!window || !main)
-            return;
-        main->boardLink().tellOnce(
-            QStringLiteral("Internet control could not switch device 1 %1: the command did not "
-                           "reach the controller board (%2).\n\nYour web page is still being "
-                           "checked. You will be told again only after a command has gone "
-                           "through.")
-                .arg(on ? QStringLiteral("on") : QStringLiteral("off"), e.message()),
-            QStringLiteral("Internet Control"));
+        Module2::DeviceAction(1, on, device::Sender::WebPage);
+    } catch (const platform::RuntimeError&) {
     }
 }
 
@@ -43,13 +31,13 @@ void PollRemotePage() {
     w->Text30()->setText(w->WebBrowser1()->LocationName());
     w->splitText30();
     if (w->Text4()->text() == QLatin1String("1"))
-        switchDeviceOne(w, true);
+        switchDeviceOne(true);
     // The action's pause lets everything else run, the user's Exit included; an unloaded
     // window polls no more.
     if (!w || w->isUnloaded())
         return;
     if (w->Text4()->text() == QLatin1String("0"))
-        switchDeviceOne(w, false);
+        switchDeviceOne(false);
 }
 
 }  // namespace remote

@@ -31,8 +31,10 @@ public:
         link_->open();
     }
     platform::Window& window() override { return *this; }
-    QPushButton* Command(int n) const override { return commands_.at(n - 1); }
-    QLabel* Label(int n) const override { return labels_.at(n - 1); }
+    QString buttonCaption(int n) const override { return commands_.at(n - 1)->text(); }
+    void setButtonCaption(int n, const QString& caption) override {
+        commands_.at(n - 1)->setText(caption);
+    }
     platform::PictureBox* Image1() const override { return image_; }
     BoardLink& boardLink() const override { return *link_; }
     void showStatus(int device, const QString& caption, bool on) override {

@@ -14,6 +14,7 @@ set(floor_mqtt 3)
 set(floor_remote 3)
 set(floor_schedule 3)
 set(floor_startup 3)
+set(floor_bus 3)
 set(floor_mainwindow 4)
 
 if(NOT SRC OR NOT IS_DIRECTORY "${SRC}")
