@@ -23,12 +23,12 @@ MqttBridge::Devices accountDevices() {
     d.caption = [](int n) { return device::DeviceAccount::instance().buttonCaption(n); };
     d.state = [](int n) -> std::optional<bool> {
         switch (device::DeviceAccount::instance().state(n)) {
-        case device::DeviceState::On:
-            return true;
-        case device::DeviceState::Off:
-            return false;
-        case device::DeviceState::Unknown:
-            break;
+            case device::DeviceState::On:
+                return true;
+            case device::DeviceState::Off:
+                return false;
+            case device::DeviceState::Unknown:
+                break;
         }
         return std::nullopt;
     };
@@ -70,6 +70,10 @@ MqttBridge::MqttBridge() {
     connect(&client_, &platform::MqttClient::connected, this, &MqttBridge::onConnected);
     connect(&client_, &platform::MqttClient::disconnected, this, &MqttBridge::onDisconnected);
     connect(&client_, &platform::MqttClient::message, this, &MqttBridge::onMessage);
+    // Connected for the user once sets are taken.
+    connect(&client_, &platform::MqttClient::subscribed, this, [this] {
+        setStatus(QStringLiteral("Connected to %1 as %2").arg(where(), config_.baseTopic));
+    });
 }
 
 QString MqttBridge::where() const {
@@ -131,7 +135,6 @@ void MqttBridge::onConnected() {
     for (int n = 1; n <= kDevices; ++n)
         publishDevice(n);
     publishDiscovery();
-    setStatus(QStringLiteral("Connected to %1 as %2").arg(where(), base));
 }
 
 void MqttBridge::onDisconnected(platform::MqttClient::Failure failure, const QString& reason) {

@@ -1,5 +1,6 @@
 #include "MosquittoBroker.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QTcpServer>
@@ -19,6 +20,18 @@ int freePort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
+}
+
+// Waits for a peer tool while the program under test keeps turning: it is a client of the same
+// broker and must be able to answer it.
+bool finish(QProcess& p, int ms) {
+    QDeadlineTimer deadline(allowMs(ms));
+    while (p.state() != QProcess::NotRunning && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        p.waitForFinished(5);
+    }
+    return p.state() == QProcess::NotRunning && p.exitStatus() == QProcess::NormalExit &&
+           p.exitCode() == 0;
 }
 
 QStringList peer(const MosquittoBroker& b) {
@@ -99,7 +112,7 @@ bool MosquittoBroker::publish(const QString& topic, const QByteArray& payload, b
         args << QStringLiteral("-r");
     QProcess p;
     p.start(QStringLiteral("mosquitto_pub"), args);
-    return p.waitForFinished(allowMs(5000)) && p.exitCode() == 0;
+    return finish(p, 5000);
 }
 
 bool MosquittoBroker::publishLines(const QString& topic, const QByteArray& lines) const {
@@ -108,7 +121,7 @@ bool MosquittoBroker::publishLines(const QString& topic, const QByteArray& lines
             peer(*this) << QStringLiteral("-t") << topic << QStringLiteral("-l"));
     p.write(lines);
     p.closeWriteChannel();
-    return p.waitForFinished(allowMs(10000)) && p.exitCode() == 0;
+    return finish(p, 10000);
 }
 
 std::optional<QByteArray> MosquittoBroker::retained(const QString& topic) const {
@@ -117,7 +130,7 @@ std::optional<QByteArray> MosquittoBroker::retained(const QString& topic) const 
             peer(*this) << QStringLiteral("-t") << topic << QStringLiteral("--retained-only")
                         << QStringLiteral("-C") << QStringLiteral("1") << QStringLiteral("-W")
                         << QStringLiteral("1") << QStringLiteral("-F") << QStringLiteral("%x"));
-    if (!p.waitForFinished(allowMs(5000)) || p.exitCode() != 0)
+    if (!finish(p, 5000))
         return std::nullopt;
     return QByteArray::fromHex(p.readAllStandardOutput().trimmed());
 }
@@ -132,7 +145,8 @@ Subscriber::Subscriber(const MosquittoBroker& broker, const QString& filter) {
     QDeadlineTimer deadline(allowMs(5000));
     while (!deadline.hasExpired() && !ready_) {
         broker.publish(QStringLiteral("testsupport/ready"), "1");
-        process_.waitForReadyRead(100);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        process_.waitForReadyRead(20);
         read();
         ready_ = !payloads(QStringLiteral("testsupport/ready")).isEmpty();
     }

@@ -201,6 +201,10 @@ void onMessage(mosquitto*, void* obj, const mosquitto_message* m) {
     Q_EMIT d->q->message(topic, payload, 0);
 }
 
+void onSubscribe(mosquitto*, void* obj, int, int, const int*) {
+    Q_EMIT static_cast<MqttClient::Impl*>(obj)->q->subscribed();
+}
+
 void onLog(mosquitto*, void* obj, int level, const char* text) {
     auto* d = static_cast<MqttClient::Impl*>(obj);
     if (level == MOSQ_LOG_ERR && text)
@@ -220,6 +224,7 @@ bool MqttClient::Impl::configure(const MqttOptions& o, QString* why) {
     mosquitto_connect_callback_set(mosq, onConnect);
     mosquitto_disconnect_callback_set(mosq, onDisconnect);
     mosquitto_message_callback_set(mosq, onMessage);
+    mosquitto_subscribe_callback_set(mosq, onSubscribe);
     mosquitto_log_callback_set(mosq, onLog);
     if (!o.user.isEmpty()) {
         const QByteArray user = o.user.toUtf8();

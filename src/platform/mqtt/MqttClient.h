@@ -54,6 +54,8 @@ public:
 
 Q_SIGNALS:
     void connected();
+    // The broker confirmed a subscription: messages on it come from now on.
+    void subscribed();
     void disconnected(platform::MqttClient::Failure failure, const QString& reason);
     // The payload is only valid during the call when it exceeds maxPayload: it is then empty and
     // oversized is its real length, so a flood of large messages is never copied.
