@@ -145,7 +145,7 @@ test-asan: test-deps
 # `make fuzz-ci` runs each for FUZZ_SECONDS and fails on any crash, leak or sanitizer report.
 FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 20
-FUZZ_TARGETS := rtf title entry settings
+FUZZ_TARGETS := rtf title entry settings mqtt
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 FUZZ_LAUNCHER := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 

@@ -77,7 +77,8 @@ MqttBridge::MqttBridge() {
 }
 
 QString MqttBridge::where() const {
-    return QStringLiteral("%1:%2").arg(config_.host.trimmed()).arg(config_.port);
+    // One pass: a '%' in the host must stay text.
+    return QStringLiteral("%1:%2").arg(config_.host.trimmed(), QString::number(config_.port));
 }
 
 void MqttBridge::setStatus(const QString& text) {
@@ -165,8 +166,7 @@ void MqttBridge::onDisconnected(platform::MqttClient::Failure failure, const QSt
     }
     const QString why = reason.isEmpty() ? QStringLiteral("connection lost") : reason;
     setStatus(QStringLiteral("No connection to %1 (%2); trying again in %3 s")
-                  .arg(where(), why)
-                  .arg(backoffMs_ / 1000));
+                  .arg(where(), why, QString::number(backoffMs_ / 1000)));
     retry_.start(backoffMs_);
     backoffMs_ = std::min(backoffMs_ * 2, kLastRetryMs);
 }

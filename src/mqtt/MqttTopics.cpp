@@ -17,7 +17,8 @@ bool idChar(QChar c) {
 }
 
 QString deviceTopic(const QString& base, int device, const char* leaf) {
-    return QStringLiteral("%1/%2/%3").arg(base).arg(device).arg(QLatin1String(leaf));
+    // One pass of arg(): a chain would read a "%1" inside the base topic as a place to fill.
+    return QStringLiteral("%1/%2/%3").arg(base, QString::number(device), QLatin1String(leaf));
 }
 
 }  // namespace
@@ -68,7 +69,8 @@ QString setFilter(const QString& base) {
     return base + QStringLiteral("/+/set");
 }
 QString discoveryTopic(const QString& base, int device) {
-    return QStringLiteral("homeassistant/switch/%1/%2/config").arg(nodeId(base)).arg(device);
+    return QStringLiteral("homeassistant/switch/%1/%2/config")
+        .arg(nodeId(base), QString::number(device));
 }
 
 std::optional<int> deviceOfSetTopic(const QString& base, const QString& topic) {
@@ -106,7 +108,7 @@ QByteArray discoveryConfig(const QString& base, int device, const QString& capti
     QJsonObject config{
         {QStringLiteral("name"),
          caption.isEmpty() ? QStringLiteral("Device %1").arg(device) : caption},
-        {QStringLiteral("unique_id"), QStringLiteral("%1_%2").arg(node).arg(device)},
+        {QStringLiteral("unique_id"), QStringLiteral("%1_%2").arg(node, QString::number(device))},
         {QStringLiteral("command_topic"), setTopic(base, device)},
         {QStringLiteral("state_topic"), stateTopic(base, device)},
         {QStringLiteral("payload_on"), QStringLiteral("ON")},
