@@ -138,8 +138,12 @@ void MqttBridge::onConnected() {
     publishDiscovery();
 }
 
-void MqttBridge::onDisconnected(platform::MqttClient::Failure failure, const QString& reason) {
+void MqttBridge::onDisconnected(platform::MqttClient::Failure failure, const QString& said) {
     using Failure = platform::MqttClient::Failure;
+    // The library's sentences end in a full stop; ours go on after them.
+    QString reason = said;
+    while (reason.endsWith(QLatin1Char('.')))
+        reason.chop(1);
     if (!wanted_)
         return;
     switch (failure) {
