@@ -89,8 +89,13 @@ void MqttBridge::setStatus(const QString& text) {
 }
 
 void MqttBridge::connectTo(const MqttConfig& config) {
-    if (client_.isConnected())
+    if (client_.isConnected()) {
+        // Entities announced under another base topic would stay behind, unavailable for ever.
+        if (config_.discovery && nodeId(config.baseTopic) != nodeId(config_.baseTopic))
+            for (int n = 1; n <= kDevices; ++n)
+                client_.publish(discoveryTopic(config_.baseTopic, n), QByteArray(), true);
         client_.publish(statusTopic(config_.baseTopic), "offline", true);
+    }
     wanted_ = false;  // the old connection's end is no reason to retry
     client_.close();
     config_ = config;

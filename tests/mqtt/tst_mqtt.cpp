@@ -1,3 +1,4 @@
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPushButton>
@@ -136,13 +137,22 @@ private Q_SLOTS:
         QCOMPARE(box->pty().drain(), QByteArray());
     }
 
-    void discoveryDescribesEachDeviceAndIsClearedWhenOff() {
+    // Announced field by field; taken back when turned off or announced under another node.
+    void discoveryDescribesEachDeviceAndIsClearedWhenItChanges_data() {
+        QTest::addColumn<bool>("discovery");
+        QTest::addColumn<QString>("base");
+        QTest::addRow("turned off") << false << kBase;
+        QTest::addRow("another base topic") << true << QStringLiteral("house/panel");
+    }
+    void discoveryDescribesEachDeviceAndIsClearedWhenItChanges() {
+        QFETCH(bool, discovery);
+        QFETCH(QString, base);
         startPanel(true);
+        const QString config = QStringLiteral("homeassistant/switch/domivox_test/%1/config");
         for (int n = 1; n <= 5; ++n) {
-            const QString config =
-                QStringLiteral("homeassistant/switch/domivox_test/%1/config").arg(n);
-            QTRY_VERIFY(broker->retained(config).has_value());
-            const QJsonObject o = QJsonDocument::fromJson(*broker->retained(config)).object();
+            QTRY_VERIFY(broker->retained(config.arg(n)).has_value());
+            const QJsonObject o =
+                QJsonDocument::fromJson(*broker->retained(config.arg(n))).object();
             QCOMPARE(o["name"].toString(), QString::fromLatin1(testsupport::kFactoryOn[n - 1]));
             QCOMPARE(o["unique_id"].toString(), QStringLiteral("domivox_test_%1").arg(n));
             QCOMPARE(o["command_topic"].toString(), topic(n, "set"));
@@ -157,13 +167,19 @@ private Q_SLOTS:
         QCOMPARE(broker->retained(kBase + "/status"), std::optional<QByteArray>("online"));
         QCOMPARE(broker->retained(topic(3, "name")), std::optional<QByteArray>("FRONT LIGHTS ON"));
 
-        mqtt::MqttConfig off = MqttBridge::instance().config();
-        off.discovery = false;
-        MqttBridge::instance().connectTo(off);
+        Subscriber announced(*broker, QStringLiteral("homeassistant/#"));
+        QVERIFY(announced.ready());
+        mqtt::MqttConfig changed = MqttBridge::instance().config();
+        changed.discovery = discovery;
+        changed.baseTopic = base;
+        MqttBridge::instance().connectTo(changed);
         QTRY_VERIFY(connected());
         for (int n = 1; n <= 5; ++n)
-            QTRY_VERIFY(!broker->retained(
-                QStringLiteral("homeassistant/switch/domivox_test/%1/config").arg(n)));
+            QTRY_COMPARE(announced.payloads(config.arg(n)).value(1, "none"), QByteArray());
+        QVERIFY(!broker->retained(config.arg(1)));
+        const auto moved =
+            broker->retained(QStringLiteral("homeassistant/switch/house_panel/1/config"));
+        QCOMPARE(moved.has_value(), discovery);
     }
 
     void aRenamedDeviceIsRepublished() {
