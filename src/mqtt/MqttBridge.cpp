@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QPointer>
 #include <QSysInfo>
 
 #include "device/DeviceAccount.h"
@@ -39,16 +40,17 @@ MqttBridge::Devices accountDevices() {
 
 MqttBridge& MqttBridge::instance() {
     // Owned by the application, so its socket and timers go before the event loop does.
-    static MqttBridge* bridge = nullptr;
+    // Forgets it when the application goes, so that a new application gets a new bridge.
+    static QPointer<MqttBridge> bridge;
     if (!bridge) {
         bridge = new MqttBridge();
+        bridge->setParent(QCoreApplication::instance());
         bridge->devices_ = accountDevices();
         device::DeviceAccount& account = device::DeviceAccount::instance();
         QObject::connect(&account, &device::DeviceAccount::letterSent, bridge,
                          &MqttBridge::letterSent);
         QObject::connect(&account, &device::DeviceAccount::captionsChanged, bridge,
                          &MqttBridge::captionsChanged);
-        QObject::connect(bridge, &QObject::destroyed, [] { bridge = nullptr; });
     }
     return *bridge;
 }
