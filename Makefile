@@ -13,6 +13,8 @@ PACKAGES := build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev \
 PACKAGES += qt6-base-private-dev libwayland-dev
 # domivox-send talks to the session bus through libdbus directly.
 PACKAGES += libdbus-1-dev
+# The MQTT client.
+PACKAGES += libmosquitto-dev
 
 # What the tests add: the desktops they run the windows on (X with a window manager, and a
 # headless Wayland compositor with Qt's Wayland plug-in) and the desktop file checks.
@@ -23,6 +25,9 @@ TEST_PACKAGES += gcc-avr avr-libc simavr libsimavr-dev
 TEST_PACKAGES += dbus-daemon dbus-bin
 # The shell scripts of CI, the benchmarks and the tools are checked by shellcheck.
 TEST_PACKAGES += shellcheck
+# The MQTT tests run their own broker, talk to it with its command-line clients and make their
+# TLS certificates.
+TEST_PACKAGES += mosquitto mosquitto-clients openssl
 
 # The program and the tools installed beside it, without the tests.
 APP_TARGETS := domivox domivox-port domivox-send domivox-board
@@ -142,7 +147,7 @@ test-asan: test-deps
 # `make fuzz-ci` runs each for FUZZ_SECONDS and fails on any crash, leak or sanitizer report.
 FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 20
-FUZZ_TARGETS := rtf title entry settings
+FUZZ_TARGETS := rtf title entry settings mqtt
 # libFuzzer and the sanitizers' runtime come with the clang release: libclang-rt-14-dev on Debian
 # 12, libclang-rt-19-dev on Debian 13; the name is taken from the clang installed first.
 FUZZ_RUNTIME = libclang-rt-$$(clang -dumpversion | cut -d. -f1)-dev

@@ -12,6 +12,8 @@
 #include "editors/caption1.h"
 #include "editors/settings.h"
 #include "lock/password.h"
+#include "mqtt/MqttBridge.h"
+#include "mqtt/mqttsettings.h"
 #include "platform/Errors.h"
 #include "platform/app/AppInfo.h"
 #include "platform/clock/IntervalTimer.h"
@@ -179,7 +181,8 @@ void Form1::buildMenu() {
          "Internet",
          {{"oncon", "Turn Internet Controls On", &Form1::oncon_Click},
           {"off", "Turn Internet Controls Off", &Form1::off_Click},
-          {"internet", "Setup Internet Control", &Form1::internet_Click}}},
+          {"internet", "Setup Internet Control", &Form1::internet_Click},
+          {"mqtt", "Setup MQTT Broker", &Form1::mqtt_Click}}},
         {"ab", "About", {{"about", "About", &Form1::about_Click}}},
         {"help", "Help", {{"helpit", "Help File", &Form1::helpit_Click}}},
     };
@@ -220,6 +223,8 @@ void Form1::Form_Load() {
                          QStringLiteral("SETTINGS"));
         timer19_->setEnabled(true);
     }
+    // The broker connection outlives this window: a second load finds it running.
+    mqtt::MqttBridge::startIfWanted();
 }
 
 void Form1::releaseResources() {
@@ -312,6 +317,9 @@ void Form1::lock_Click() {
 }
 void Form1::internet_Click() {
     platform::WindowRegistry::show<internetsettings>();
+}
+void Form1::mqtt_Click() {
+    platform::WindowRegistry::show<mqtt::mqttsettings>();
 }
 void Form1::oncon_Click() {
     remote::InternetSwitch::TurnOn(*text20_);

@@ -73,6 +73,7 @@ public:
     void oncon_Click();
     void off_Click();
     void internet_Click();
+    void mqtt_Click();
     void about_Click();
     void helpit_Click();
 

@@ -129,6 +129,9 @@ private Q_SLOTS:
         QTest::newRow("internet") << "int"
                                   << "internet"
                                   << "Setup Internet Control";
+        QTest::newRow("mqtt") << "int"
+                              << "mqtt"
+                              << "Setup MQTT Broker";
         QTest::newRow("about") << "ab"
                                << "about"
                                << "About";
