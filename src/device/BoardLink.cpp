@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QPointer>
 
 #include "platform/Errors.h"
 #include "platform/clock/EventWait.h"
@@ -108,7 +109,12 @@ void BoardLink::ownerMayGo() {
     if (!ownerDeletePending_)
         return;
     ownerDeletePending_ = false;
-    QCoreApplication::postEvent(parent(), new QDeferredDeleteEvent());
+    // The deferred delete held back cannot be posted again: Qt posts one per object, once, and
+    // later releases keep its event type to themselves. The owner goes as soon as the program's
+    // events run again, by which time every sender has returned.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [owner = QPointer<QObject>(parent())] { delete owner.data(); }, Qt::QueuedConnection);
 }
 
 bool BoardLink::tellOnce(const QString& text, const QString& title) {
