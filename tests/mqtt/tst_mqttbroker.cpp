@@ -151,7 +151,7 @@ private Q_SLOTS:
                                                 : certs.dir.filePath(authority + ".pem"));
         w->Command1()->click();
         if (accepted) {
-            QTRY_VERIFY(MqttBridge::instance().isConnected());
+            QTRY_VERIFY2(MqttBridge::instance().isConnected(), qPrintable(w->lblStatus()->text()));
             return;
         }
         QTRY_VERIFY2(w->lblStatus()->text().contains("certificate"),

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <mutex>
 
@@ -23,7 +24,12 @@ namespace {
 
 void initLibraryOnce() {
     static std::once_flag once;
-    std::call_once(once, [] { mosquitto_lib_init(); });
+    std::call_once(once, [] {
+        mosquitto_lib_init();
+        // OpenSSL writes to the socket with write(): a broker that drops a TLS connection would
+        // end the whole panel with SIGPIPE. A failed write is reported as such instead.
+        std::signal(SIGPIPE, SIG_IGN);
+    });
 }
 
 QString libraryText(int rc) {
@@ -44,7 +50,11 @@ struct MqttClient::Impl {
     QTimer misc;          // keepalive housekeeping, only while a socket is open
     QTimer connectTimer;  // a broker that never answers the connection
     int lookupId = -1;
+    // The broker's addresses as looked up, tried in turn until one answers: a name often has
+    // an IPv6 address first that the broker does not listen on.
+    QList<QHostAddress> addresses;
     bool connected = false;
+    bool answered = false;  // this connection had a CONNACK
     // Counts teardowns, so that a report the library made about a connection already gone
     // cannot end the next one.
     int generation = 0;
@@ -142,12 +152,28 @@ struct MqttClient::Impl {
     void report(int rc);
 
     void fail(Failure failure, const QString& reason) {
+        if (failure == Failure::Unreachable && !answered && !addresses.isEmpty() && tryNext())
+            return;
         destroy();
         Q_EMIT q->disconnected(failure, reason);
     }
 
+    // The next looked-up address, on a connection made anew; false when none is left or the
+    // settings no longer take.
+    bool tryNext() {
+        const QHostAddress address = addresses.takeFirst();
+        destroy();
+        reported = false;
+        lastError.clear();
+        QString why;
+        if (!configure(options, &why))
+            return false;
+        start(address);
+        return true;
+    }
+
     bool configure(const MqttOptions& o, QString* why);
-    void start(const QString& address);
+    void start(const QHostAddress& address);
 };
 
 namespace {
@@ -155,6 +181,7 @@ namespace {
 void onConnect(mosquitto*, void* obj, int rc) {
     auto* d = static_cast<MqttClient::Impl*>(obj);
     d->connectTimer.stop();
+    d->answered = true;
     if (rc == 0) {
         d->connected = true;
         Q_EMIT d->q->connected();
@@ -185,7 +212,9 @@ void MqttClient::Impl::report(int rc) {
         reason = d->refusalText;
     } else if (rc == MOSQ_ERR_SUCCESS) {
         failure = MqttClient::Failure::None;
-    } else if (rc == MOSQ_ERR_TLS) {
+    } else if (rc == MOSQ_ERR_TLS && !d->lastError.isEmpty()) {
+        // Without OpenSSL's own words the handshake never began: the connection itself failed
+        // (nothing listens at that address), which another address or a later try may mend.
         failure = MqttClient::Failure::Certificate;
         // OpenSSL's words come last, after its codes: "error:0A000086:SSL routines::certificate
         // verify failed".
@@ -275,12 +304,16 @@ bool MqttClient::Impl::configure(const MqttOptions& o, QString* why) {
     return true;
 }
 
-void MqttClient::Impl::start(const QString& address) {
+void MqttClient::Impl::start(const QHostAddress& address) {
     // The name for TLS, whose certificate check needs it; the address looked up already
-    // otherwise, so the library's own lookup never holds up the window.
-    const QByteArray host = (options.tls ? options.host : address).toUtf8();
+    // otherwise, so the library's own lookup never holds up the window. Binding to the
+    // address's own family's "any" makes the library skip the name's addresses of the other
+    // family, so the one chosen here is the one it connects to.
+    const QByteArray host = (options.tls ? options.host.trimmed() : address.toString()).toUtf8();
+    const char* family = address.protocol() == QAbstractSocket::IPv6Protocol ? "::" : "0.0.0.0";
     const int keepalive = std::max(4, options.keepaliveSeconds);
-    const int rc = mosquitto_connect_async(mosq, host.constData(), options.port, keepalive);
+    const int rc =
+        mosquitto_connect_bind_async(mosq, host.constData(), options.port, keepalive, family);
     if (rc != MOSQ_ERR_SUCCESS) {
         report(rc);
         return;
@@ -300,6 +333,8 @@ void MqttClient::open(const MqttOptions& options) {
     d_->options = options;
     d_->refusal = Failure::None;
     d_->reported = false;
+    d_->answered = false;
+    d_->addresses.clear();
     d_->lastError.clear();
     if (options.host.trimmed().isEmpty()) {
         d_->fail(Failure::Settings, QStringLiteral("no broker host is set"));
@@ -312,7 +347,7 @@ void MqttClient::open(const MqttOptions& options) {
     }
     QHostAddress literal;
     if (literal.setAddress(options.host.trimmed())) {
-        d_->start(literal.toString());
+        d_->start(literal);
         return;
     }
     d_->lookupId = QHostInfo::lookupHost(options.host.trimmed(), this, [this](const QHostInfo& h) {
@@ -321,7 +356,8 @@ void MqttClient::open(const MqttOptions& options) {
             d_->fail(Failure::Unreachable, h.errorString());
             return;
         }
-        d_->start(h.addresses().constFirst().toString());
+        d_->addresses = h.addresses();
+        d_->start(d_->addresses.takeFirst());
     });
 }
 
